@@ -1,0 +1,31 @@
+#include "ftp/NetAntiFreeze.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<TNetAntiFreezeBase*> inForce{nullptr};
+}
+
+TNetAntiFreezeBase::TNetAntiFreezeBase() : owner_(std::this_thread::get_id()) { inForce.store(this); }
+
+TNetAntiFreezeBase::~TNetAntiFreezeBase() {
+    TNetAntiFreezeBase* self = this;
+    inForce.compare_exchange_strong(self, nullptr);
+}
+
+TNetAntiFreezeBase* TNetAntiFreezeBase::InForce() { return inForce.load(); }
+
+bool TNetAntiFreezeBase::ShouldUse() {
+    TNetAntiFreezeBase* af = InForce();
+    return af && af->Active && af->IsOwnerThread();
+}
+
+void TNetAntiFreezeBase::DoProcess(bool idle, bool override) {
+    TNetAntiFreezeBase* af = InForce();
+    if (!af || !af->Active || !af->IsOwnerThread()) return;
+    if (idle || !af->OnlyWhenIdle || override) af->Process(af->ApplicationHasPriority);
+}
+
+void TNetAntiFreeze::Process(bool handleAll) {
+    if (ProcessMessages) ProcessMessages(handleAll);
+}

@@ -1,0 +1,95 @@
+#pragma once
+// Errors of the network layer.
+#include <string>
+
+#include "rtl/Exceptions.h"
+
+class ENetException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Errors a caller may treat as a normal end rather than a fault.
+class ENetSilentException : public ENetException {
+public:
+    using ENetException::ENetException;
+};
+
+class ENetConnClosedGracefully : public ENetSilentException {
+public:
+    ENetConnClosedGracefully() : ENetSilentException("Connection Closed Gracefully.") {}
+};
+
+class ENetAlreadyConnected : public ENetException {
+public:
+    ENetAlreadyConnected() : ENetException("Already connected.") {}
+};
+
+class ENetInvalidSocket : public ENetException {
+public:
+    ENetInvalidSocket() : ENetException("Cannot allocate socket.") {}
+};
+
+class ENetCouldNotBindSocket : public ENetException {
+public:
+    ENetCouldNotBindSocket() : ENetException("Could not bind socket. Address and port are already in use.") {}
+};
+
+// Carries the socket error number (the Windows Sockets numbering, on every
+// platform, so messages read the same everywhere).
+class ENetSocketError : public ENetException {
+public:
+    explicit ENetSocketError(int errorNumber);
+    ENetSocketError(int errorNumber, const std::string& message) : ENetException(message), lastError_(errorNumber) {}
+    int LastError() const { return lastError_; }
+
+private:
+    int lastError_;
+};
+
+class ENetConnectTimeout : public ENetException {
+public:
+    ENetConnectTimeout() : ENetException("Connect timed out.") {}
+};
+
+class ENetConnectException : public ENetException {
+public:
+    using ENetException::ENetException;
+};
+
+class ENetReadTimeout : public ENetException {
+public:
+    ENetReadTimeout() : ENetException("Read Timeout") {}
+};
+
+class ENetReadLnMaxLineLengthExceeded : public ENetException {
+public:
+    ENetReadLnMaxLineLengthExceeded() : ENetException("Max line length exceeded.") {}
+};
+
+class ENetProtocolReplyError : public ENetException {
+public:
+    ENetProtocolReplyError(int replyCode, const std::string& message) : ENetException(message), replyErrorCode_(replyCode) {}
+    int ReplyErrorCode() const { return replyErrorCode_; }
+
+private:
+    int replyErrorCode_;
+};
+
+class ENetNoDataToRead : public ENetException {
+public:
+    ENetNoDataToRead() : ENetException("No data to read.") {}
+};
+
+class ENetClosedSocket : public ENetException {
+public:
+    ENetClosedSocket() : ENetException("Disconnected.") {}
+};
+
+class ENetStackInitializationFailed : public ENetException {
+public:
+    ENetStackInitializationFailed() : ENetException("Winsock Initialization Error.") {}
+};
+
+// "Socket Error # <n>" CRLF <description>; empty description for unknown numbers.
+std::string SocketErrorText(int errorNumber);

@@ -1,0 +1,81 @@
+#include "ftp/NetFTP.h"
+
+#include <memory>
+
+#include "ftp/NetExceptions.h"
+
+TNetFTP::TNetFTP() {
+    Port = 21;
+    ReadTimeout = 100000;
+}
+
+void TNetFTP::ConnectToServer(bool login) {
+    try {
+        OpenConnection();
+        ReadReply({220});
+        if (login) {
+            if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+            SendCommand(std::string("TYPE ") + (TransferType == TNetFtpTransferType::ftBinary ? "I" : "A"), {200});
+            SendCommand("SYST", {200, 215, 500});
+        }
+    } catch (...) {
+        CloseConnection();
+        throw;
+    }
+}
+
+void TNetFTP::ChangeFolder(const std::string& folder) { SendCommand("CWD " + folder, {200, 250}); }
+
+void TNetFTP::RequestPassiveAddress() {
+    SendCommand("PASV", {227});
+    const TNetRFCReply& reply = LastCmdResult();
+    passive_ = ParsePassiveReply(reply.Text.empty() ? std::string() : reply.Text.front());
+}
+
+void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteName) {
+    TNetFileStream file(localPath);
+    RequestPassiveAddress();
+    SendLine("STOR " + remoteName);
+    {
+        auto data = std::make_unique<TNetTCPClient>();
+        data->SendBufferSize = SendBufferSize;
+        data->RecvBufferSize = RecvBufferSize;
+        data->OnWork = OnWork;
+        data->OnWorkBegin = OnWorkBegin;
+        data->OnWorkEnd = OnWorkEnd;
+        // The address in the reply is only what the server believes it is
+        // called: behind address translation it is unreachable, and from a
+        // hostile server it could point anywhere. The data goes to the host
+        // we are already talking to.
+        data->Host = PeerIP();
+        data->Port = passive_.Port;
+        data->ConnectTimeout = ConnectTimeout;
+        data->OpenConnection();
+        // Closing the data connection tells the server the file is complete;
+        // it runs however the exchange below ends.
+        struct CloseData {
+            TNetTCPClient& connection;
+            ~CloseData() {
+                try {
+                    connection.CloseConnection();
+                } catch (...) {
+                }
+            }
+        } closeData{*data};
+        ReadReply({110, 125, 150});
+        try {
+            data->SendStream(file);
+        } catch (const ENetSocketError& e) {
+            // A socket closed under the sending: go on as after a complete send.
+            if (e.LastError() != 10038) throw;
+        }
+    }
+    if (ReadReply({225, 226, 250, 426}) == 426) ReadReply({226, 225});
+}
+
+long long TNetFTP::RemoteFileSize(const std::string& name) {
+    if (SendCommand("SIZE " + name, {}) != 213) return -1;
+    return ParseSizeReply(LastCmdResult().Text);
+}
+
+void TNetFTP::CloseConnection() { TNetTCPClient::CloseConnection(); }

@@ -1,0 +1,141 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "ftp/NetAntiFreeze.h"
+#include "ftp/NetExceptions.h"
+#include "ftp/NetSocketHandle.h"
+#include "ftp/NetStack.h"
+#include "ftp/NetTCPConnection.h"
+
+namespace {
+
+constexpr int ConnectWaitStep = 125;  // milliseconds
+
+// Performs one blocking connect; the waiting thread polls `Finished` and may
+// abandon it through the stop pipe.
+class TNetConnectThread {
+public:
+    TNetConnectThread(TNetSocketHandle& socket, std::string ip, int port) {
+        if (::pipe2(stopPipe_, O_CLOEXEC) != 0) TNetStack::RaiseSocketError(TNetStack::TranslateErrno(errno));
+        thread_ = std::thread([this, &socket, ip = std::move(ip), port] { Run(socket, ip, port); });
+    }
+    ~TNetConnectThread() {
+        Stop();
+        ::close(stopPipe_[0]);
+        ::close(stopPipe_[1]);
+    }
+    TNetConnectThread(const TNetConnectThread&) = delete;
+    TNetConnectThread& operator=(const TNetConnectThread&) = delete;
+
+    // Waits up to ms for the thread to finish; true when it has.
+    bool WaitFinished(int ms) {
+        std::unique_lock lock(mutex_);
+        return done_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished_; });
+    }
+    bool Finished() {
+        std::lock_guard lock(mutex_);
+        return finished_;
+    }
+    void Stop() {
+        if (!thread_.joinable()) return;
+        char signal = 1;
+        [[maybe_unused]] ssize_t n = ::write(stopPipe_[1], &signal, 1);
+        thread_.join();
+    }
+    // Valid once the thread has ended.
+    const std::string& ErrorMessage() const { return error_; }
+
+private:
+    void Run(TNetSocketHandle& socket, const std::string& ip, int port) {
+        int err = 0;
+        try {
+            err = socket.Connect(ip, port, stopPipe_[0]);
+        } catch (const ENetSocketError& e) {
+            err = e.LastError();
+        }
+        // 10009 and 10038 mean the socket was closed under the connect.
+        std::string message = (err != 0 && err != 10009 && err != 10038) ? SocketErrorText(err) : std::string();
+        std::lock_guard lock(mutex_);
+        error_ = std::move(message);
+        finished_ = true;
+        done_.notify_all();
+    }
+
+    int stopPipe_[2] = {-1, -1};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::string error_;
+};
+
+}  // namespace
+
+TNetIOHandlerSocket::TNetIOHandlerSocket() = default;
+TNetIOHandlerSocket::~TNetIOHandlerSocket() = default;
+
+void TNetIOHandlerSocket::Open() { binding_ = std::make_unique<TNetSocketHandle>(); }
+
+bool TNetIOHandlerSocket::Connected() const { return binding_ && binding_->HandleAllocated(); }
+
+void TNetIOHandlerSocket::Close() {
+    if (binding_) binding_->Close();
+}
+
+bool TNetIOHandlerSocket::Readable(int timeoutMs) {
+    if (!Connected()) throw ENetConnClosedGracefully();
+    if (!TNetAntiFreezeBase::ShouldUse()) return binding_->Readable(timeoutMs);
+
+    // Slices of IdleTimeOut, the first taking the remainder, with the window's
+    // messages handled between them.
+    int idle = std::max(1, TNetAntiFreezeBase::InForce()->IdleTimeOut);
+    int remaining = timeoutMs;
+    int slice = timeoutMs < 0 ? idle : (timeoutMs > idle ? timeoutMs - ((timeoutMs - 1) / idle) * idle : timeoutMs);
+    while (true) {
+        bool ready = binding_->Readable(slice);
+        TNetAntiFreezeBase::DoProcess(!ready);
+        if (ready) return true;
+        if (!Connected()) throw ENetConnClosedGracefully();
+        if (remaining >= 0) {
+            remaining -= slice;
+            if (remaining <= 0) return false;
+        }
+        slice = idle;
+    }
+}
+
+void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port, const std::string& boundIP, int boundPort,
+                                        int timeoutMs) {
+    binding_->Allocate();
+    if (!UseNagle) binding_->SetNoDelay();
+    binding_->Bind(boundIP, boundPort);
+    std::string ip = TNetStack::ResolveHost(host);
+
+    TNetAntiFreezeBase* af = TNetAntiFreezeBase::InForce();
+    int step = af ? std::min(std::max(1, af->IdleTimeOut), ConnectWaitStep) : ConnectWaitStep;
+    TNetConnectThread connect(*binding_, ip, port);
+    int remaining = timeoutMs;
+    bool finished = false;
+    while (remaining > step) {
+        finished = connect.WaitFinished(step);
+        TNetAntiFreezeBase::DoProcess(true);
+        remaining -= step;
+        if (finished) break;
+    }
+    if (!finished) finished = connect.WaitFinished(std::max(0, remaining));
+    if (!finished) {
+        connect.Stop();
+        binding_->Close();
+        throw ENetConnectTimeout();
+    }
+    connect.Stop();
+    if (!connect.ErrorMessage().empty()) throw ENetConnectException(connect.ErrorMessage());
+    binding_->UpdateBindings();
+}

@@ -1,0 +1,175 @@
+#include "ftp/NetTCPConnection.h"
+
+#include <algorithm>
+
+#include "ftp/NetAntiFreeze.h"
+#include "ftp/NetExceptions.h"
+#include "ftp/NetSocketHandle.h"
+#include "ftp/NetStack.h"
+
+TNetTCPConnection::TNetTCPConnection() = default;
+
+TNetTCPConnection::~TNetTCPConnection() {
+    try {
+        DropSocket();
+    } catch (...) {
+    }
+}
+
+bool TNetTCPConnection::IsOpen() {
+    CheckForDisconnect(false, false);
+    return ioHandler_ && ioHandler_->Connected();
+}
+
+void TNetTCPConnection::CloseConnection() {
+    DropSocket();
+    ioHandler_.reset();
+}
+
+void TNetTCPConnection::DropSocket() {
+    if (!ioHandler_) return;
+    closedGracefully_ = true;
+    ioHandler_->Close();
+}
+
+void TNetTCPConnection::PrepareHandler() {
+    if (ioHandler_ && ioHandler_->Connected()) throw ENetAlreadyConnected();
+    if (!ioHandler_) ioHandler_ = std::make_unique<TNetIOHandlerSocket>();
+    ioHandler_->Open();
+    inputBuffer_.Clear();
+    closedGracefully_ = false;
+}
+
+void TNetTCPConnection::CheckForDisconnect(bool raise, bool ignoreBuffer) {
+    bool disconnected = false;
+    if (closedGracefully_) {
+        if (ioHandler_ && ioHandler_->Connected()) DropSocket();
+        disconnected = true;
+    } else {
+        disconnected = !ioHandler_ || !ioHandler_->Connected();
+    }
+    if (disconnected && raise && (inputBuffer_.Empty() || ignoreBuffer)) throw ENetConnClosedGracefully();
+}
+
+int TNetTCPConnection::ReadFromStack() {
+    CheckForDisconnect(true, false);
+    if (!ioHandler_ || !ioHandler_->Connected()) return 0;
+    const int timeout = ReadTimeout > 0 ? ReadTimeout : -1;
+    const std::size_t chunk = static_cast<std::size_t>(std::max(1, RecvBufferSize));
+    long long received = 0;
+    do {
+        if (!ioHandler_->Readable(timeout)) throw ENetReadTimeout();
+        // Received straight into the input buffer.
+        char* room = inputBuffer_.Reserve(chunk);
+        try {
+            received = ioHandler_->Binding()->Recv(room, chunk);
+        } catch (...) {
+            inputBuffer_.Commit(0);
+            throw;
+        }
+        inputBuffer_.Commit(static_cast<std::size_t>(std::max(0LL, received)));
+        if (received == 0) {
+            closedGracefully_ = true;
+        } else if (received < 0) {
+            int err = static_cast<int>(-received);
+            if (err == 10058 || err == 10053) {
+                DropSocket();
+                if (inputBuffer_.Empty()) TNetStack::RaiseSocketError(err);
+            } else {
+                TNetStack::RaiseSocketError(err);
+            }
+            received = 0;
+        }
+        CheckForDisconnect(true, false);
+    } while (received == 0 && ioHandler_ && ioHandler_->Connected());
+    return static_cast<int>(received);
+}
+
+void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
+    if (size == 0) return;
+    CheckForDisconnect(true, true);
+    while (size > 0) {
+        long long sent = ioHandler_->Binding()->Send(data, size);
+        TNetAntiFreezeBase::DoProcess(false);
+        if (sent == 0) closedGracefully_ = true;
+        CheckForDisconnect(true, false);
+        if (sent < 0) {
+            int err = static_cast<int>(-sent);
+            if (err == 10058 || err == 10053 || err == 10054) DropSocket();
+            TNetStack::RaiseSocketError(err);
+        }
+        DoWork(TWorkMode::wmWrite, sent);
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+}
+
+void TNetTCPConnection::SendLine(const std::string& text) {
+    std::string block = text;
+    block += "\r\n";
+    WriteBuffer(block.data(), block.size());
+}
+
+std::string TNetTCPConnection::ReadTextLine() {
+    while (true) {
+        std::size_t taken = 0;
+        std::optional<std::string> line = inputBuffer_.TakeLine(taken);
+        if (line) {
+            DoWork(TWorkMode::wmRead, static_cast<long long>(taken));
+            return std::move(*line);
+        }
+        CheckForDisconnect(true, true);
+        ReadFromStack();
+    }
+}
+
+int TNetTCPConnection::ReadReply(const TReplyCodes& accepted) {
+    TNetReplyCollector collector;
+    while (!collector.AddLine(ReadTextLine())) {
+    }
+    lastReply_ = ParseReplyLines(collector.Lines());
+    if (!accepted.empty() && std::find(accepted.begin(), accepted.end(), lastReply_.NumericCode) == accepted.end())
+        throw ENetProtocolReplyError(lastReply_.NumericCode, lastReply_.FormattedText());
+    return lastReply_.NumericCode;
+}
+
+int TNetTCPConnection::SendCommand(const std::string& text, const TReplyCodes& accepted) {
+    SendLine(text);
+    return ReadReply(accepted);
+}
+
+void TNetTCPConnection::SendStream(TNetStream& stream) {
+    long long left = stream.Size() - stream.Position();
+    BeginWork(TWorkMode::wmWrite, left);
+    try {
+        const long long chunk = std::max(1, SendBufferSize);
+        while (true) {
+            std::size_t want = static_cast<std::size_t>(std::min(left, chunk));
+            if (want == 0) break;
+            std::string_view bytes = stream.Read(want);
+            if (bytes.empty()) throw ENetNoDataToRead();
+            WriteBuffer(bytes.data(), bytes.size());
+            left -= static_cast<long long>(bytes.size());
+        }
+    } catch (...) {
+        // An error of the end handler replaces the sending error.
+        EndWork(TWorkMode::wmWrite);
+        throw;
+    }
+    EndWork(TWorkMode::wmWrite);
+}
+
+void TNetTCPClient::OpenConnection() {
+    PrepareHandler();
+    try {
+        IOHandler()->ConnectClient(Host, Port, BoundIP, BoundPort, ConnectTimeout);
+    } catch (...) {
+        DropSocket();
+        throw;
+    }
+}
+
+std::string TNetTCPClient::PeerIP() const {
+    const TNetIOHandlerSocket* handler = IOHandler();
+    return handler && handler->Connected() ? handler->Binding()->PeerIP() : std::string();
+}

@@ -1,0 +1,92 @@
+#pragma once
+// One TCP connection with line and stream input/output and numbered replies,
+// and the client that opens it.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/NetComponent.h"
+#include "ftp/NetReply.h"
+#include "ftp/NetStream.h"
+
+class TNetSocketHandle;
+
+// Input/output over one socket.
+class TNetIOHandlerSocket : public TNetComponent {
+public:
+    TNetIOHandlerSocket();
+    ~TNetIOHandlerSocket() override;
+
+    // A fresh socket record.
+    void Open();
+    bool Connected() const;
+    void Close();
+    TNetSocketHandle* Binding() { return binding_.get(); }
+    const TNetSocketHandle* Binding() const { return binding_.get(); }
+    // Waits up to timeoutMs (-1: no limit) for data, in anti-freeze slices
+    // when the calling thread is the window's. Raises ENetConnClosedGracefully
+    // when the socket is closed.
+    bool Readable(int timeoutMs);
+    // Connects on a connect thread with the given time-out.
+    void ConnectClient(const std::string& ip, int port, const std::string& boundIP, int boundPort, int timeoutMs);
+
+    bool UseNagle = true;
+
+private:
+    std::unique_ptr<TNetSocketHandle> binding_;
+};
+
+using TReplyCodes = std::vector<int>;
+
+class TNetTCPConnection : public TNetComponent {
+public:
+    TNetTCPConnection();
+    ~TNetTCPConnection() override;
+
+    int ReadTimeout = 0;          // milliseconds; 0 means no limit
+    int RecvBufferSize = 32768;
+    int SendBufferSize = 32768;
+
+    bool IsOpen();
+    virtual void CloseConnection();
+    void DropSocket();
+
+    void SendLine(const std::string& text);
+    std::string ReadTextLine();
+    int ReadReply(const TReplyCodes& accepted);
+    int SendCommand(const std::string& text, const TReplyCodes& accepted);
+    void SendStream(TNetStream& stream);
+
+    const TNetRFCReply& LastCmdResult() const { return lastReply_; }
+    TNetIOHandlerSocket* IOHandler() { return ioHandler_.get(); }
+    const TNetIOHandlerSocket* IOHandler() const { return ioHandler_.get(); }
+    // Bytes received and not yet consumed.
+    std::size_t InputBufferSize() const { return inputBuffer_.Size(); }
+
+protected:
+    // Prepares the handler (created and owned when there is none) with a
+    // fresh socket; raises ENetAlreadyConnected when it is open.
+    void PrepareHandler();
+    void CheckForDisconnect(bool raise, bool ignoreBuffer);
+    int ReadFromStack();
+    void WriteBuffer(const char* data, std::size_t size);
+
+private:
+    std::unique_ptr<TNetIOHandlerSocket> ioHandler_;
+    TNetInputBuffer inputBuffer_;
+    bool closedGracefully_ = false;
+    TNetRFCReply lastReply_;
+};
+
+class TNetTCPClient : public TNetTCPConnection {
+public:
+    std::string Host;
+    int Port = 0;
+    std::string BoundIP;
+    int BoundPort = 0;
+    int ConnectTimeout = 120000;  // milliseconds
+
+    void OpenConnection();
+    // Address of the connected peer, empty when closed.
+    std::string PeerIP() const;
+};

@@ -1,0 +1,156 @@
+// The anti-freeze step: when the waits call it, with what, and on which thread.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ftp/NetAntiFreeze.h"
+#include "ftp/NetExceptions.h"
+#include "ftp/NetFTP.h"
+#include "tests/ftp/FtpTestHelpers.h"
+#include "tests/support/ScriptedFtpServer.h"
+
+using namespace qz::test;
+using Action = ScriptStep::Action;
+
+namespace {
+
+TEST(AntiFreezeTest, AtMostOneIsInForce) {
+    EXPECT_EQ(TNetAntiFreezeBase::InForce(), nullptr);
+    {
+        TNetAntiFreeze first;
+        EXPECT_EQ(TNetAntiFreezeBase::InForce(), &first);
+        EXPECT_TRUE(first.Active);
+        EXPECT_TRUE(first.ApplicationHasPriority);
+        EXPECT_EQ(first.IdleTimeOut, 250);
+        EXPECT_TRUE(first.OnlyWhenIdle);
+        {
+            TNetAntiFreeze second;
+            EXPECT_EQ(TNetAntiFreezeBase::InForce(), &second);
+        }
+        EXPECT_EQ(TNetAntiFreezeBase::InForce(), nullptr);
+    }
+    EXPECT_EQ(TNetAntiFreezeBase::InForce(), nullptr);
+}
+
+struct StepCase {
+    const char* name;
+    bool active, onlyWhenIdle, idle, override;
+    bool acts;
+};
+
+class AntiFreezeStepTest : public testing::TestWithParam<StepCase> {};
+
+TEST_P(AntiFreezeStepTest, ActsOnlyWhenAskedTo) {
+    const StepCase& c = GetParam();
+    TNetAntiFreeze af;
+    af.Active = c.active;
+    af.OnlyWhenIdle = c.onlyWhenIdle;
+    int calls = 0;
+    af.ProcessMessages = [&](bool) { ++calls; };
+    TNetAntiFreezeBase::DoProcess(c.idle, c.override);
+    EXPECT_EQ(calls, c.acts ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, AntiFreezeStepTest,
+                         testing::Values(StepCase{"Idle", true, true, true, false, true},
+                                         StepCase{"NotIdle", true, true, false, false, false},
+                                         StepCase{"NotIdleAlways", true, false, false, false, true},
+                                         StepCase{"NotIdleOverride", true, true, false, true, true},
+                                         StepCase{"Inactive", false, true, true, true, false}),
+                         [](const testing::TestParamInfo<StepCase>& info) { return info.param.name; });
+
+TEST(AntiFreezeTest, ActsOnlyOnTheThreadThatCreatedIt) {
+    TNetAntiFreeze af;
+    int calls = 0;
+    af.ProcessMessages = [&](bool) { ++calls; };
+    std::thread other([] { TNetAntiFreezeBase::DoProcess(true, true); });
+    other.join();
+    EXPECT_EQ(calls, 0);
+    TNetAntiFreezeBase::DoProcess(true, true);
+    EXPECT_EQ(calls, 1);
+}
+
+class WaitForReplyTest : public testing::TestWithParam<bool> {};
+
+// The server answers only after the window has been served three times, so
+// the reply can only arrive if the wait runs the step.
+TEST_P(WaitForReplyTest, RunsTheStepAfterEverySliceOfAWait) {
+    ScriptedFtpServer server({ScriptStep{false, "220 awake\r\n", Action::WaitForSignal}});
+    TNetAntiFreeze af;
+    af.IdleTimeOut = 20;
+    af.ApplicationHasPriority = GetParam();
+    int calls = 0;
+    bool handleAllSeen = !GetParam();
+    af.ProcessMessages = [&](bool handleAll) {
+        handleAllSeen = handleAll;
+        if (++calls == 3) server.Signal();
+    };
+    TNetFTP ftp;
+    ftp.SetHost("127.0.0.1");
+    ftp.SetPort(server.Port());
+    ftp.SetReadTimeout(100000);
+    ftp.ConnectToServer(false);
+    EXPECT_GE(calls, 3);
+    EXPECT_EQ(handleAllSeen, GetParam());
+    int before = calls;
+    ftp.SendLine("NOOP");  // sends are not idle: nothing with OnlyWhenIdle
+    EXPECT_EQ(calls, before);
+    af.OnlyWhenIdle = false;
+    ftp.SendLine("NOOP");
+    EXPECT_EQ(calls, before + 1);
+    ftp.CloseConnection();
+}
+
+INSTANTIATE_TEST_SUITE_P(Priority, WaitForReplyTest, testing::Bool());
+
+TEST(AntiFreezeTest, ConnectWaitRunsTheStepAtEveryStep) {
+    LoopbackPort silent(LoopbackPort::Mode::FullBacklog);
+    TNetAntiFreeze af;
+    af.IdleTimeOut = 50;  // steps of min(IdleTimeOut, 125)
+    int calls = 0;
+    af.ProcessMessages = [&](bool) { ++calls; };
+    TNetTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = silent.Port();
+    client.ConnectTimeout = 600;
+    EXPECT_THROW(client.OpenConnection(), ENetConnectTimeout);
+    EXPECT_EQ(calls, 11);  // 600 ms: 11 full steps of 50, then the remaining 50
+}
+
+TEST(AntiFreezeTest, ReadTimeoutIsSlicedWithTheRemainderFirst) {
+    ScriptedFtpServer server({ScriptStep{false, "", Action::Silent}});
+    TNetAntiFreeze af;
+    af.IdleTimeOut = 40;
+    int calls = 0;
+    af.ProcessMessages = [&](bool) { ++calls; };
+    TNetTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = server.Port();
+    client.ReadTimeout = 130;  // 10 + 40 + 40 + 40
+    client.OpenConnection();
+    int afterConnect = calls;
+    EXPECT_THROW(client.ReadReply({}), ENetReadTimeout);
+    EXPECT_EQ(calls - afterConnect, 4);
+    client.CloseConnection();
+}
+
+TEST(AntiFreezeTest, WaitsOfAnotherThreadAreNotSliced) {
+    ScriptedFtpServer server({ScriptStep{false, "", Action::Silent}});
+    TNetAntiFreeze af;
+    af.IdleTimeOut = 10;
+    int calls = 0;
+    af.ProcessMessages = [&](bool) { ++calls; };
+    std::thread worker([&] {
+        TNetTCPClient client;
+        client.Host = "127.0.0.1";
+        client.Port = server.Port();
+        client.ReadTimeout = 100;
+        client.OpenConnection();
+        EXPECT_THROW(client.ReadReply({}), ENetReadTimeout);
+        client.CloseConnection();
+    });
+    worker.join();
+    EXPECT_EQ(calls, 0);
+}
+
+}  // namespace
