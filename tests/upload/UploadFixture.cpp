@@ -1,0 +1,181 @@
+#include "UploadFixture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "data/DateTime.h"
+#include "data/LocalTables.h"
+#include "data/storage/XbaseTable.h"
+#include "upload/LoginCrypt.h"
+
+namespace fs = std::filesystem;
+
+namespace qz::test {
+
+namespace {
+
+int g_benchCounter = 0;
+
+void CreateTables(const std::string& folder) {
+    using xbase::FieldInfo;
+    xbase::XbaseTable::create(folder + "ZAVSYS.DBF",
+                              {{"LOCCODE", 'C', 10}, {"PROPCODE", 'C', 10}, {"PMS", 'C', 20},
+                               {"LASTCOPY", 'D', 8}, {"COPYFROM", 'C', 120}, {"COPYTO", 'C', 120}});
+    xbase::XbaseTable::create(folder + "FILELOG.DBF",
+                              {{"DATE", 'D', 8}, {"FILENAME", 'C', 25}, {"FILCREATED", 'D', 8},
+                               {"COPIED", 'C', 3}});
+    xbase::XbaseTable::create(folder + "UPLOG.DBF",
+                              {{"DATE", 'D', 8}, {"HOSTNAME", 'C', 20}, {"FILENAME", 'C', 25},
+                               {"DATETIME", 'C', 12}, {"TRANSFERED", 'N', 5}, {"UPLOADEDBY", 'C', 3}});
+}
+
+std::vector<std::vector<std::string>> DumpRecords(const std::string& dbf) {
+    const std::string command = std::string(QZ_XBASE_DUMP) + " '" + dbf + "'";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run xbase-dump");
+    std::string out;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+    if (::pclose(pipe) != 0) throw std::runtime_error("xbase-dump failed on " + dbf);
+
+    std::vector<std::vector<std::string>> records;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.size() < 2 || (line[0] != ' ' && line[0] != '*') || line[1] != '\t') continue;
+        std::vector<std::string> values;
+        std::size_t start = 2;
+        while (true) {
+            const std::size_t tab = line.find('\t', start);
+            values.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        records.push_back(std::move(values));
+    }
+    return records;
+}
+
+}  // namespace
+
+std::string TodayYmd() {
+    int y, m, d;
+    DecodeDate(Today(), y, m, d);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
+    return text;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+UploadBench::UploadBench() {
+    SetShortDateFormat("MM/DD/yy", '/');
+    const fs::path root = fs::temp_directory_path() /
+                          ("qz-upload-" + std::to_string(::getpid()) + "-" + std::to_string(g_benchCounter++));
+    fs::remove_all(root);
+    programFolder = (root / "program").string() + "/";
+    sourceFolder = (root / "source").string() + "/";
+    fs::create_directories(programFolder);
+    fs::create_directories(sourceFolder);
+    CreateTables(programFolder);
+
+    settings.SetTableName(kSettingsTableName);
+    settings.SetDatabaseName(programFolder);
+    settings.Open();
+    settings.Append();
+    settings.WriteText("LOCCODE", locationCode);
+    settings.WriteText("PMS", "OnQ");
+    settings.WriteText("COPYFROM", sourceFolder);
+    settings.Post();
+
+    fileLog.SetTableName(kFileLogTableName);
+    IndexFiles(fileLog, programFolder);
+    fileLog.SetDatabaseName(programFolder);
+    fileLog.SetIndexName(kFileLogTag);
+    fileLog.Open();
+
+    upLog.SetTableName(kUpLogTableName);
+    upLog.SetDatabaseName(programFolder);
+    upLog.Open();
+
+    ftp.SetHost("127.0.0.1");
+    ftp.SetPassive(true);
+    ftp.SetReadTimeout(100000);
+    run_ = std::make_unique<TUploadRun>(
+        view, TUploadValues{programFolder, locationCode, sourceFolder, uploadPath, ftpHost, ftpUser, ftpPassword,
+                      remoteFolder}, list, fileLog,
+        settings, upLog, ftp);
+}
+
+UploadBench::~UploadBench() {
+    run_.reset();
+    ftp.CloseConnection();
+    settings.Close();
+    fileLog.Close();
+    upLog.Close();
+    std::error_code ec;
+    fs::remove_all(fs::path(programFolder).parent_path().parent_path(), ec);
+}
+
+void UploadBench::WriteLogin(const std::string& host, const std::string& user, const std::string& password,
+                             const std::string& remoteFolder) {
+    const auto field = [](std::string value, std::size_t width) {
+        value.resize(width, ' ');
+        return MyEncrypt(value);
+    };
+    std::ofstream(programFolder + locationCode + ".DAT", std::ios::binary)
+        << field(host, 20) << field(user, 20) << field(password, 20) << field(remoteFolder, 40) << "\r\n";
+}
+
+std::string UploadBench::AddFile(const std::string& name, const std::string& bytes, bool listed) {
+    const std::string path = sourceFolder + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    if (listed) ListOnly(name);
+    return path;
+}
+
+void UploadBench::ListOnly(const std::string& name) {
+    list.Append(TransferRow{Today(), name, EncodeDate(2026, 12, 9), "No"});
+}
+
+std::string UploadBench::Run() {
+    try {
+        run_->Run();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+std::vector<AuditRowSeen> UploadBench::AuditRows() const {
+    std::vector<AuditRowSeen> rows;
+    for (const auto& v : DumpRecords(programFolder + kUpLogTableName))
+        if (v.size() >= 6) rows.push_back({v[0], v[1], v[2], v[3], v[4], v[5]});
+    return rows;
+}
+
+std::vector<FileLogSeen> UploadBench::FileLogRows() const {
+    std::vector<FileLogSeen> rows;
+    for (const auto& v : DumpRecords(programFolder + kFileLogTableName))
+        if (v.size() >= 4) rows.push_back({v[0], v[1], v[2], v[3]});
+    return rows;
+}
+
+std::string UploadBench::LastCopyText() const {
+    const auto records = DumpRecords(programFolder + kSettingsTableName);
+    return records.empty() || records[0].size() < 4 ? std::string() : records[0][3];
+}
+
+}  // namespace qz::test

@@ -1,0 +1,370 @@
+// The upload run without a screen: a fake window, real tables in a temporary
+// program folder, and a real vsftpd or a scripted server on loopback.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "UploadFixture.h"
+#include "data/DateTime.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/ScriptedFtpServer.h"
+
+namespace fs = std::filesystem;
+using namespace qz::test;
+using Action = ScriptStep::Action;
+
+namespace {
+
+// A reply sent without waiting for a command (the end of a transfer).
+ScriptStep Reply(const std::string& text) { return ScriptStep{false, text + "\r\n", Action::None}; }
+
+std::vector<ScriptStep> LogIn() {
+    return {Answer("331 Please specify the password."), Answer("230 Login successful."),
+            Answer("200 Switching to Binary mode."), Answer("215 UNIX Type: L8")};
+}
+
+// One file stored; SIZE answered with `sizeReply`.
+void AppendStore(std::vector<ScriptStep>& script, const std::string& sizeReply) {
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
+    script.push_back(Reply("226 Transfer complete."));
+    script.push_back(Answer(sizeReply));
+}
+
+std::string Bytes(std::size_t count, unsigned seed) {
+    std::string out(count, '\0');
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
+    return out;
+}
+
+// Nothing changed in the file log or LASTCOPY; buttons as after an error.
+void ExpectStoppedByError(const UploadBench& bench) {
+    EXPECT_TRUE(bench.FileLogRows().empty());
+    EXPECT_EQ(bench.LastCopyText(), "");
+    EXPECT_FALSE(bench.view.uploadEnabled);
+    EXPECT_FALSE(bench.view.quitEnabled);
+    EXPECT_TRUE(bench.view.progressVisible);
+    EXPECT_TRUE(bench.view.messages.empty());
+}
+
+}  // namespace
+
+// ---- a real server ----------------------------------------------------------
+
+class UploadRunRealServer : public ::testing::TestWithParam<FtpServerKind> {};
+
+TEST_P(UploadRunRealServer, ThreeFilesSentMarkedAndLogged) {
+    if (!FtpServerAvailable(GetParam())) GTEST_SKIP() << FtpServerKindName(GetParam()) << " not installed";
+    RealFtpServer server(GetParam());
+    fs::create_directories(server.RootDir() + "/incoming");
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin(" 127.0.0.1", server.User(), server.Password(), "incoming");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"SALES120926.xml", Bytes(70000, 1)},   // more than two send buffers
+        {"ROOMS120926.xml", std::string()},     // empty
+        {"GUEST120926.xml", Bytes(1000, 3)}};
+    for (const auto& [name, bytes] : files) bench.AddFile(name, bytes);
+
+    EXPECT_EQ(bench.Run(), "");
+
+    for (const auto& [name, bytes] : files) {
+        const std::string stored = ReadWholeFile(server.RootDir() + "/incoming/" + name);
+        EXPECT_TRUE(stored == bytes) << name << ": " << stored.size() << " bytes stored of " << bytes.size();
+    }
+    EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!"}));
+    EXPECT_FALSE(bench.view.uploadEnabled);
+    EXPECT_TRUE(bench.view.quitEnabled);
+    EXPECT_EQ(bench.view.bar.TotalParts(), 3);
+    EXPECT_EQ(bench.view.bar.PartsComplete(), 3);
+    EXPECT_EQ(bench.view.status, "Upload Complete!");
+    EXPECT_EQ(bench.view.statusLog,
+              (std::vector<std::string>{"Uploading SALES120926.xml [painted]", "Upload Complete!",
+                                        "Uploading ROOMS120926.xml [painted]", "Upload Complete!",
+                                        "Uploading GUEST120926.xml [painted]", "Upload Complete!"}));
+
+    const auto audit = bench.AuditRows();
+    ASSERT_EQ(audit.size(), 4u);
+    const std::vector<std::string> names = {"", "SALES120926.xml", "ROOMS120926.xml", "GUEST120926.xml"};
+    const std::vector<std::string> transfered = {"0", "0", "1", "2"};
+    for (std::size_t i = 0; i < audit.size(); ++i) {
+        EXPECT_EQ(audit[i].date, TodayYmd());
+        EXPECT_EQ(audit[i].host, " 127.0.0.1");     // untrimmed, as read
+        EXPECT_EQ(audit[i].fileName, names[i]);
+        EXPECT_EQ(audit[i].transfered, transfered[i]);
+        EXPECT_EQ(audit[i].uploadedBy, "XXX");
+        EXPECT_EQ(audit[i].time.size(), 8u) << audit[i].time;
+    }
+
+    const auto logged = bench.FileLogRows();
+    ASSERT_EQ(logged.size(), 3u);
+    for (std::size_t i = 0; i < logged.size(); ++i) {
+        EXPECT_EQ(logged[i].fileName, files[i].first);
+        EXPECT_EQ(logged[i].copied, "YES");
+        EXPECT_EQ(logged[i].date, TodayYmd());
+        EXPECT_EQ(logged[i].filCreated, "20261209");
+    }
+    EXPECT_EQ(bench.LastCopyText(), TodayYmd());
+}
+
+// (vsftpd only: pyftpdlib holds a refused log-in back for seconds.)
+TEST(UploadRunVsftpd, UnknownUserStopsAfterOneAuditRow) {
+    if (!FtpServerAvailable(FtpServerKind::Vsftpd)) GTEST_SKIP() << "vsftpd not installed";
+    RealFtpServer server(FtpServerKind::Vsftpd);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    // A user the server does not know: it refuses the log-in.
+    bench.WriteLogin("127.0.0.1", "nobody-here", "wrong", "");
+    bench.AddFile("SALES120926.xml", "x");
+    const std::string error = bench.Run();
+    EXPECT_FALSE(error.empty());
+    ExpectStoppedByError(bench);
+    EXPECT_EQ(bench.AuditRows().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, UploadRunRealServer,
+                         ::testing::Values(FtpServerKind::Vsftpd, FtpServerKind::Pyftpdlib),
+                         [](const auto& info) { return std::string(FtpServerKindName(info.param)); });
+
+// ---- no login file -----------------------------------------------------------
+
+struct NoLoginCase {
+    std::string name;
+    int rows;
+    std::vector<std::string> messages;
+};
+class UploadRunNoLogin : public ::testing::TestWithParam<NoLoginCase> {};
+TEST_P(UploadRunNoLogin, MessagesAndNothingElse) {
+    UploadBench bench;
+    for (int i = 0; i < GetParam().rows; ++i) bench.AddFile("F" + std::to_string(i) + "120926.xml", "x");
+    bench.ftpHost = "earlier";   // working values keep what they had
+    EXPECT_EQ(bench.Run(), "");
+    EXPECT_EQ(bench.view.messages, GetParam().messages);
+    EXPECT_EQ(bench.ftpHost, "earlier");
+    EXPECT_TRUE(bench.AuditRows().empty());
+    EXPECT_TRUE(bench.FileLogRows().empty());
+    EXPECT_FALSE(bench.view.uploadEnabled);
+    EXPECT_FALSE(bench.view.quitEnabled);
+    EXPECT_TRUE(bench.view.progressVisible);
+    EXPECT_EQ(bench.view.bar.PartsComplete(), 0);
+    EXPECT_EQ(bench.view.status, "Last Date Files Were Copied:");
+}
+INSTANTIATE_TEST_SUITE_P(Cases, UploadRunNoLogin, ::testing::Values(
+    NoLoginCase{"EmptyList", 0, {"Not Enough Login Information To Upload!", "No Files To Copy!"}},
+    NoLoginCase{"FilledList", 2, {"Not Enough Login Information To Upload!"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(UploadRunNoLogin, FolderNamedLikeTheLoginFileDoesNotCount) {
+    UploadBench bench;
+    fs::create_directory(bench.programFolder + bench.locationCode + ".DAT");
+    EXPECT_EQ(bench.Run(), "");
+    EXPECT_EQ(bench.view.messages.front(), "Not Enough Login Information To Upload!");
+}
+
+// ---- scripted server: the exchange and the failures ------------------------
+
+TEST(UploadRunScripted, EmptyListConnectsStampsAndTellsBoth) {
+    std::vector<ScriptStep> script = LogIn();
+    script.push_back(Answer("250 Directory successfully changed."));
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "hotel", "secret", "/in");
+    EXPECT_EQ(bench.Run(), "");
+    server.WaitDone();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Commands(),
+              (std::vector<std::string>{"USER hotel", "PASS secret", "TYPE I", "SYST", "CWD /in"}));
+    EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!", "No Files To Copy!"}));
+    EXPECT_TRUE(bench.view.quitEnabled);
+    EXPECT_EQ(bench.LastCopyText(), TodayYmd());
+    EXPECT_EQ(bench.AuditRows().size(), 1u);
+}
+
+TEST(UploadRunScripted, ExchangeInRowOrderWithoutCwdOrQuit) {
+    std::vector<ScriptStep> script = LogIn();
+    for (int i = 0; i < 3; ++i) AppendStore(script, "213 " + std::to_string(i + 1));
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "hotel", "secret", "");   // blank folder: no CWD
+    bench.AddFile("B120926.xml", "b");
+    bench.AddFile("A120926.xml", "aa");
+    bench.AddFile("C120926.xml", "ccc");
+    EXPECT_EQ(bench.Run(), "");
+    server.WaitDone();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Commands(),
+              (std::vector<std::string>{"USER hotel", "PASS secret", "TYPE I", "SYST", "PASV", "STOR B120926.xml",
+                                        "SIZE B120926.xml", "PASV", "STOR A120926.xml", "SIZE A120926.xml", "PASV",
+                                        "STOR C120926.xml", "SIZE C120926.xml"}));
+    EXPECT_EQ(server.Data(), "baaccc");
+    EXPECT_EQ(bench.FileLogRows().size(), 3u);
+}
+
+TEST(UploadRunScripted, FileSentAgainUpdatesItsRecordInPlace) {
+    std::vector<ScriptStep> script = LogIn();
+    AppendStore(script, "213 1");
+    AppendStore(script, "213 1");
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    bench.AddFile("SAME120926.xml", "s");
+    bench.ListOnly("SAME120926.xml");
+    EXPECT_EQ(bench.Run(), "");
+    const auto logged = bench.FileLogRows();
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].copied, "YES");
+}
+
+// How each failure is scripted, and what the run must say.
+struct FailureCase {
+    std::string name;
+    std::vector<ScriptStep> afterLogIn;   // steps after the log-in (or replacing it)
+    bool replaceLogIn;
+    std::string remoteFolder;
+    int missingFile;                      // index of a listed file not on disk, -1 none
+    std::string message;                  // part of the error's text
+    std::size_t auditRows;
+    int partsComplete;
+    std::string status;
+};
+
+class UploadRunFailure : public ::testing::TestWithParam<FailureCase> {};
+TEST_P(UploadRunFailure, StopsWithMessageAndMarksNothing) {
+    const FailureCase& c = GetParam();
+    std::vector<ScriptStep> script = c.replaceLogIn ? std::vector<ScriptStep>{} : LogIn();
+    script.insert(script.end(), c.afterLogIn.begin(), c.afterLogIn.end());
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.ftp.SetReadTimeout(300);   // only the time-out case waits for it
+    bench.WriteLogin("127.0.0.1", "hotel", "secret", c.remoteFolder);
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "F" + std::to_string(i) + "120926.xml";
+        if (i == c.missingFile) bench.ListOnly(name);
+        else bench.AddFile(name, std::string(10, static_cast<char>('a' + i)));
+    }
+    const std::string error = bench.Run();
+    EXPECT_NE(error.find(c.message), std::string::npos) << "error: " << error;
+    ExpectStoppedByError(bench);
+    EXPECT_EQ(bench.AuditRows().size(), c.auditRows);
+    EXPECT_EQ(bench.view.bar.PartsComplete(), c.partsComplete);
+    EXPECT_EQ(bench.view.status, c.status);
+}
+
+std::vector<ScriptStep> StoreOk(const std::string& size = "213 10") {
+    std::vector<ScriptStep> s;
+    AppendStore(s, size);
+    return s;
+}
+std::vector<ScriptStep> Join(std::vector<std::vector<ScriptStep>> parts) {
+    std::vector<ScriptStep> all;
+    for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+const std::string kIdle = "Last Date Files Were Copied:";
+
+INSTANTIATE_TEST_SUITE_P(Cases, UploadRunFailure, ::testing::Values(
+    FailureCase{"LogInRefused", {Answer("331 Password?"), Answer("530 Login incorrect.")}, true, "", -1,
+                "Login incorrect.", 1, 0, kIdle},
+    FailureCase{"CwdRefused", {Answer("550 Failed to change directory.")}, false, "nowhere", -1,
+                "Failed to change directory.", 1, 0, kIdle},
+    FailureCase{"SecondStorRefused",
+                Join({StoreOk(), {Answer("227 Entering Passive Mode ({PASV})."),
+                                  Answer("553 Could not create file.")}}),
+                false, "", -1, "Could not create file.", 2, 1, "Uploading F1120926.xml"},
+    FailureCase{"ListedFileGone", StoreOk(), false, "", 1, "Cannot open file ", 2, 1,
+                "Uploading F1120926.xml"},
+    FailureCase{"ReadTimeout", {Answer("331 Password?", Action::Silent)}, true, "", -1, "Read Timeout", 1, 0,
+                kIdle},
+    FailureCase{"PasvRefusedAndClosed", Join({StoreOk(), {Answer("421 Bye.", Action::CloseControl)}}), false,
+                "", -1, "Bye.", 2, 1, "Uploading F1120926.xml"},
+    FailureCase{"SizeMismatch", Join({StoreOk(), StoreOk("213 7")}), false, "", -1,
+                "The server holds 7 bytes of F1120926.xml, but 10 were sent.", 3, 1, "Upload Complete!"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(UploadRunScripted, RefusedSizeIsAccepted) {
+    std::vector<ScriptStep> script = LogIn();
+    AppendStore(script, "550 Could not get file size.");
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    bench.AddFile("SALES120926.xml", "1234");
+    EXPECT_EQ(bench.Run(), "");
+    EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!"}));
+    EXPECT_EQ(bench.FileLogRows().size(), 1u);
+}
+
+TEST(UploadRunScripted, ServerClosingGivesTheClosedMessage) {
+    std::vector<ScriptStep> script = LogIn();
+    script.push_back(Answer("227 Entering Passive Mode ({PASV}).", Action::CloseControl));
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    bench.AddFile("SALES120926.xml", "1234");
+    const std::string error = bench.Run();
+    EXPECT_EQ(error, "Connection Closed Gracefully.");
+    ExpectStoppedByError(bench);
+}
+
+TEST(UploadRunScripted, SourceFolderSavedDuringTheRunIsUsedForTheNextFile) {
+    std::vector<ScriptStep> script = LogIn();
+    AppendStore(script, "213 5");
+    AppendStore(script, "213 6");
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    bench.AddFile("ONE120926.xml", "first");
+    const std::string otherFolder = bench.sourceFolder + "other/";
+    fs::create_directories(otherFolder);
+    std::ofstream(otherFolder + "TWO120926.xml", std::ios::binary) << "second";
+    bench.ListOnly("TWO120926.xml");
+    bench.view.onStatus = [&](const std::string& status) {
+        if (status == "Upload Complete!") bench.sourceFolder = otherFolder;   // a Save on the other page
+    };
+    EXPECT_EQ(bench.Run(), "");
+    EXPECT_EQ(server.Data(), "firstsecond");
+    EXPECT_EQ(bench.uploadPath, otherFolder + "TWO120926.xml");
+}
+
+TEST(UploadRunScripted, UploadLogClosedDuringTheRunStopsItAtTheNextRow) {
+    std::vector<ScriptStep> script = LogIn();
+    AppendStore(script, "213 4");
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    bench.AddFile("ONE120926.xml", "data");
+    // The window closes while the file is on its way: the upload log closes.
+    bench.view.onStatus = [&](const std::string& status) {
+        if (status.rfind("Uploading ", 0) == 0) bench.upLog.Close();
+    };
+    const std::string error = bench.Run();
+    EXPECT_NE(error.find("DbfUpLog"), std::string::npos) << error;
+    EXPECT_EQ(bench.view.status, "Uploading ONE120926.xml");   // "Upload Complete!" not set
+    ExpectStoppedByError(bench);
+    EXPECT_EQ(bench.AuditRows().size(), 1u);
+}
+
+TEST(UploadRunEmptyLoginFile, GoesOnWithAnEmptyHostAndFailsToConnect) {
+    UploadBench bench;
+    std::ofstream(bench.programFolder + bench.locationCode + ".DAT", std::ios::binary) << "";
+    bench.ftpHost = "earlier";
+    bench.AddFile("ONE120926.xml", "data");
+    const std::string error = bench.Run();
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(bench.ftpHost, "");
+    ExpectStoppedByError(bench);
+    const auto audit = bench.AuditRows();
+    ASSERT_EQ(audit.size(), 1u);
+    EXPECT_EQ(audit[0].host, "");
+    EXPECT_EQ(audit[0].fileName, "");
+}

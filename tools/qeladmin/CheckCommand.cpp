@@ -1,0 +1,93 @@
+// qeladmin check DIR LOCCODE [--port N] [--timeout MS]
+// Reads the login file as the program does, then connects, logs in and
+// changes to the remote folder, reporting each step; a failure prints the
+// message the program would show.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "ftp/NetFTP.h"
+#include "tools/qeladmin/Commands.h"
+#include "upload/LoginFile.h"
+#include "upload/TextFn.h"
+#include "upload/UploadRun.h"
+
+namespace {
+
+constexpr int kReadTimeoutMs = 100000;
+
+// The program's error report adds a full stop after a last character above ".".
+std::string AsReported(std::string message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
+    return message;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "FAILED: %s\n", AsReported(message).c_str());
+    return 1;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: qeladmin check DIR LOCCODE [--port N] [--timeout MS]\n");
+    return 2;
+}
+
+}  // namespace
+
+int RunCheck(const Args& args) {
+    Args positional;
+    int port = 21;
+    int timeoutMs = kReadTimeoutMs;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "--port" || args[i] == "--timeout") && i + 1 < args.size()) {
+            try {
+                (args[i] == "--port" ? port : timeoutMs) = std::stoi(args[i + 1]);
+            } catch (const std::exception&) {
+                return Usage();
+            }
+            ++i;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 2) return Usage();
+
+    const std::string path = LoginFileName(positional[0], positional[1]);
+    std::optional<TFtpLogin> login;
+    try {
+        login = ReadLoginFile(positional[0], positional[1]);
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+    if (!login) {
+        std::fprintf(stderr, "no login file %s\n", path.c_str());
+        return Fail(kNoLoginMessage);
+    }
+    const std::string host = TextFn::TrimBlanks(login->FtpHost);
+    const std::string user = TextFn::TrimBlanks(login->FtpUser);
+    std::printf("login file %s: host \"%s\", user \"%s\", remote folder \"%s\"\n", path.c_str(), host.c_str(),
+                user.c_str(), login->RemoteFolder.c_str());
+
+    TNetFTP ftp;
+    ftp.SetHost(host);
+    ftp.SetPort(port);
+    ftp.SetUsername(user);
+    ftp.SetPassword(TextFn::TrimBlanks(login->FtpPassword));
+    ftp.SetPassive(true);
+    ftp.SetReadTimeout(timeoutMs);
+    try {
+        ftp.ConnectToServer(true);
+        std::printf("connected to %s port %d and logged in as \"%s\"\n", host.c_str(), port, user.c_str());
+        if (!login->RemoteFolder.empty()) {
+            ftp.ChangeFolder(login->RemoteFolder);
+            std::printf("changed to remote folder \"%s\"\n", login->RemoteFolder.c_str());
+        } else {
+            std::printf("no remote folder set: files would land in the log-in folder\n");
+        }
+        ftp.CloseConnection();
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+    std::printf("OK\n");
+    return 0;
+}

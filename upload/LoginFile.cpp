@@ -1,0 +1,73 @@
+#include "upload/LoginFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "rtl/Exceptions.h"
+#include "upload/LoginCrypt.h"
+#include "upload/TextFn.h"
+
+namespace {
+
+constexpr char kCarriageReturn = '\r';
+constexpr char kCtrlZ = '\x1A';
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+[[noreturn]] void RaiseReadError(const std::string& path, int error) {
+    throw EInOutError("Cannot read the login file " + path + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+std::string LoginFileName(const std::string& programFolder, const std::string& locationCode) {
+    const std::string last = TextFn::LastChars(programFolder, 1);
+    const bool endsInSeparator = last == "\\" || last == "/";
+    return programFolder + (endsInSeparator ? "" : "/") + locationCode + ".DAT";
+}
+
+bool LoginFileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+std::string ReadLoginLine(const std::string& path) {
+    errno = 0;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) RaiseReadError(path, errno ? errno : EIO);
+
+    std::string line;
+    char buffer[256];
+    while (line.size() < static_cast<std::size_t>(kLoginLineWidth)) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+        for (std::size_t i = 0; i < got; ++i) {
+            if (buffer[i] == kCarriageReturn || buffer[i] == kCtrlZ) return line;
+            if (line.size() < static_cast<std::size_t>(kLoginLineWidth)) line += buffer[i];
+        }
+        if (got < sizeof buffer) {
+            if (std::ferror(file.get())) RaiseReadError(path, errno ? errno : EIO);
+            break;
+        }
+    }
+    return line;
+}
+
+TFtpLogin ParseLoginLine(std::string_view line) {
+    TFtpLogin login;
+    login.FtpHost = MyDecrypt(TextFn::ColumnCut(line, kHostColumn, kHostWidth));
+    login.FtpUser = MyDecrypt(TextFn::ColumnCut(line, kUserColumn, kUserWidth));
+    login.FtpPassword = MyDecrypt(TextFn::ColumnCut(line, kPasswordColumn, kPasswordWidth));
+    login.RemoteFolder = TextFn::TrimBlanks(MyDecrypt(TextFn::ColumnCut(line, kRemoteFolderColumn, kRemoteFolderWidth)));
+    return login;
+}
+
+std::optional<TFtpLogin> ReadLoginFile(const std::string& programFolder, const std::string& locationCode) {
+    const std::string path = LoginFileName(programFolder, locationCode);
+    if (!LoginFileExists(path)) return std::nullopt;
+    return ParseLoginLine(ReadLoginLine(path));
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The login file `<location code>.DAT` in the program folder: the FTP host,
+// user name, password and remote folder, scrambled, in fixed columns of the
+// file's first line.
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The four FTP working values as read from the login file. Host, user and
+// password keep their blanks; the remote folder is trimmed.
+struct TFtpLogin {
+    std::string FtpHost;
+    std::string FtpUser;
+    std::string FtpPassword;
+    std::string RemoteFolder;
+};
+
+// Column layout of the first line (from 1).
+inline constexpr int kHostColumn = 1, kHostWidth = 20;
+inline constexpr int kUserColumn = 21, kUserWidth = 20;
+inline constexpr int kPasswordColumn = 41, kPasswordWidth = 20;
+inline constexpr int kRemoteFolderColumn = 61, kRemoteFolderWidth = 40;
+inline constexpr int kLoginLineWidth = 100;
+
+// Program folder, a separator unless it already ends in one ("\" or "/"),
+// the location code and ".DAT".
+std::string LoginFileName(const std::string& programFolder, const std::string& locationCode);
+
+// True when a plain file (not a folder) of that name exists.
+bool LoginFileExists(const std::string& path);
+
+// The first line: everything before the first CR or Ctrl-Z, or to the end of
+// the file; a line feed counts as data. Only the first 100 characters are
+// returned, since nothing after column 100 is read. Throws EInOutError when
+// the file cannot be opened or read.
+std::string ReadLoginLine(const std::string& path);
+
+// Cuts and descrambles the four fields of a first line.
+TFtpLogin ParseLoginLine(std::string_view line);
+
+// The whole reading: nullopt when no login file exists.
+std::optional<TFtpLogin> ReadLoginFile(const std::string& programFolder, const std::string& locationCode);

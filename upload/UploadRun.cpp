@@ -1,0 +1,125 @@
+#include "upload/UploadRun.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "data/DbfTable.h"
+#include "data/LocalTables.h"
+#include "ftp/NetFTP.h"
+#include "scan/TransferList.h"
+#include "upload/AuditLog.h"
+#include "upload/TextFn.h"
+#include "upload/UploadView.h"
+
+std::string SizeMismatchMessage(const std::string& name, long long remoteBytes, long long sentBytes) {
+    return "The server holds " + std::to_string(remoteBytes) + " bytes of " + name + ", but " +
+           std::to_string(sentBytes) + " were sent.";
+}
+
+TUploadRun::TUploadRun(IUploadView& view, TUploadValues values, TTransferList& transferList,
+                       TDbfTable& fileLog, TDbfTable& settings, TDbfTable& upLog, TNetFTP& ftp)
+    : view_(view), values_(values), list_(transferList), fileLog_(fileLog), settings_(settings),
+      upLog_(upLog), ftp_(ftp) {
+    ftp_.OnWorkBegin = [this](TNetComponent& s, TWorkMode m, long long max) { NetFTP1WorkBegin(s, m, max); };
+    ftp_.OnWork = [this](TNetComponent& s, TWorkMode m, long long count) { NetFTP1Work(s, m, count); };
+    ftp_.OnWorkEnd = [this](TNetComponent& s, TWorkMode m) { NetFTP1WorkEnd(s, m); };
+}
+
+TUploadRun::~TUploadRun() {
+    ftp_.OnWorkBegin = nullptr;
+    ftp_.OnWork = nullptr;
+    ftp_.OnWorkEnd = nullptr;
+}
+
+void TUploadRun::Run() {
+    view_.ShowProgress();
+    view_.SetUploadEnabled(false);
+    view_.SetQuitEnabled(false);
+    values_.UploadPath.clear();
+
+    if (ReadLogin()) {
+        SaveLog(upLog_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
+        ftp_.ConnectToServer(true);
+        if (!values_.RemoteFolder.empty()) ftp_.ChangeFolder(values_.RemoteFolder);
+        if (list_.RecNo() > 0) SendListedFiles();
+        ftp_.CloseConnection();
+        MarkListedFiles();
+        StampLastCopy(settings_);
+        view_.SetQuitEnabled(true);
+        view_.ShowMessage(kAllFinishedMessage);
+    } else {
+        view_.ShowMessage(kNoLoginMessage);
+    }
+    if (list_.RecNo() == -1) view_.ShowMessage(kNoFilesMessage);
+}
+
+bool TUploadRun::ReadLogin() {
+    const std::string path = LoginFileName(values_.ProgramFolder, values_.LocationCode);
+    // Without the file, the working values and the client keep what they had.
+    if (!LoginFileExists(path)) return false;
+    const TFtpLogin login = ParseLoginLine(ReadLoginLine(path));
+    values_.FtpHost = login.FtpHost;
+    values_.FtpUser = login.FtpUser;
+    values_.FtpPassword = login.FtpPassword;
+    values_.RemoteFolder = login.RemoteFolder;
+    ftp_.SetHost(TextFn::TrimBlanks(values_.FtpHost));
+    ftp_.SetUsername(TextFn::TrimBlanks(values_.FtpUser));
+    ftp_.SetPassword(TextFn::TrimBlanks(values_.FtpPassword));
+    return true;
+}
+
+void TUploadRun::SendListedFiles() {
+    list_.First();
+    view_.SetTotalParts(static_cast<int>(list_.RecordCount()));
+    int k = 1;
+    while (!list_.Eof()) {
+        SendOneFile();
+        list_.Next();
+        view_.SetPartsComplete(k);
+        ++k;
+    }
+}
+
+void TUploadRun::SendOneFile() {
+    // SourceFolder is read for every file: a Save during the run may change it.
+    values_.UploadPath = values_.SourceFolder + list_.FileNameText();
+    const std::string name = NamePart(values_.UploadPath);
+    view_.SetStatusText(kUploadingText + name, true);
+
+    std::error_code ec;
+    const auto sizeOnDisk = std::filesystem::file_size(values_.UploadPath, ec);
+    const long long measuredBytes = ec ? -1 : static_cast<long long>(sizeOnDisk);
+
+    announcedBytes_ = -1;
+    ftp_.StoreFile(values_.UploadPath, name);
+    // The client announces the size it sends from the file it opened; that
+    // beats a measure taken before, should the file have grown meanwhile.
+    const long long sentBytes = announcedBytes_ >= 0 ? announcedBytes_ : measuredBytes;
+    CheckStoredSize(name, sentBytes);
+}
+
+void TUploadRun::CheckStoredSize(const std::string& remoteName, long long sentBytes) {
+    const long long remoteBytes = ftp_.RemoteFileSize(remoteName);
+    // A server that does not tell the size (-1) is taken at its word.
+    if (remoteBytes >= 0 && sentBytes >= 0 && remoteBytes != sentBytes)
+        throw EUploadSizeMismatch(SizeMismatchMessage(remoteName, remoteBytes, sentBytes));
+}
+
+void TUploadRun::MarkListedFiles() {
+    // A list never filled, or emptied in the grid, is walked as empty.
+    if (list_.RecNo() <= 0) return;
+    for (list_.First(); !list_.Eof(); list_.Next())
+        UpdateFileLog(fileLog_, FileLogRow{list_.DateValue(), list_.FileNameText(), list_.FilCreatedText()});
+}
+
+void TUploadRun::NetFTP1WorkBegin(TNetComponent&, TWorkMode, long long workCountMax) {
+    // The handler has nothing to show; the count is kept for the size check.
+    announcedBytes_ = workCountMax;
+}
+
+void TUploadRun::NetFTP1Work(TNetComponent&, TWorkMode, long long) {}
+
+void TUploadRun::NetFTP1WorkEnd(TNetComponent&, TWorkMode) {
+    SaveLog(upLog_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
+    view_.SetStatusText(kUploadCompleteText, false);
+}

@@ -1,0 +1,82 @@
+#pragma once
+// One upload run (`BitBtn1Click`) and the FTP work handlers: reads the
+// login file, sends every file of the transfer list over passive FTP,
+// checks each stored size, then marks the files in the file log and stamps
+// LASTCOPY. Errors leave Run() as exceptions, with the view left as the
+// failing step found it.
+#include <string>
+
+#include "ftp/NetComponent.h"
+#include "rtl/Exceptions.h"
+#include "upload/LoginFile.h"
+
+class IUploadView;
+class TDbfTable;
+class TNetFTP;
+class TTransferList;
+
+// The working values the run reads and writes. They are references because
+// the window owns them, and a Save during a run may change SourceFolder,
+// which is read afresh for every file.
+struct TUploadValues {
+    const std::string& ProgramFolder;
+    const std::string& LocationCode;
+    const std::string& SourceFolder;
+    std::string& UploadPath;
+    // Set from the login file; host, user and password untrimmed.
+    std::string& FtpHost;
+    std::string& FtpUser;
+    std::string& FtpPassword;
+    std::string& RemoteFolder;
+};
+
+// The server holds another number of bytes than were sent.
+class EUploadSizeMismatch : public Exception {
+public:
+    using Exception::Exception;
+};
+
+inline constexpr const char* kNoLoginMessage = "Not Enough Login Information To Upload!";
+inline constexpr const char* kNoFilesMessage = "No Files To Copy!";
+inline constexpr const char* kAllFinishedMessage = "All Finished!";
+inline constexpr const char* kUploadCompleteText = "Upload Complete!";
+inline constexpr const char* kUploadingText = "Uploading ";
+
+class TUploadRun {
+public:
+    // Binds the client's work events to this run's handlers; the destructor
+    // unbinds them.
+    TUploadRun(IUploadView& view, TUploadValues values, TTransferList& transferList, TDbfTable& fileLog,
+               TDbfTable& settings, TDbfTable& upLog, TNetFTP& ftp);
+    ~TUploadRun();
+    TUploadRun(const TUploadRun&) = delete;
+    TUploadRun& operator=(const TUploadRun&) = delete;
+
+    // `BitBtn1Click`.
+    void Run();
+
+    // The client's work notifications.
+    void NetFTP1WorkBegin(TNetComponent& sender, TWorkMode mode, long long workCountMax);
+    void NetFTP1Work(TNetComponent& sender, TWorkMode mode, long long workCount);
+    void NetFTP1WorkEnd(TNetComponent& sender, TWorkMode mode);
+
+private:
+    bool ReadLogin();
+    void SendListedFiles();
+    void SendOneFile();
+    void CheckStoredSize(const std::string& remoteName, long long sentBytes);
+    void MarkListedFiles();
+
+    IUploadView& view_;
+    TUploadValues values_;
+    TTransferList& list_;
+    TDbfTable& fileLog_;
+    TDbfTable& settings_;
+    TDbfTable& upLog_;
+    TNetFTP& ftp_;
+    // What the client announced for the file being sent.
+    long long announcedBytes_ = -1;
+};
+
+// "The server holds R bytes of NAME, but S were sent."
+std::string SizeMismatchMessage(const std::string& name, long long remoteBytes, long long sentBytes);
