@@ -105,6 +105,12 @@ public:
     void CreateIndexTag(const std::string& tag, const std::string& expression, TIndexOptions options);
 
     uint32_t RecNo() const;                            // 0 when there is no current record
+    bool Modified() const;                             // a field written since Edit/Append/Insert
+
+    // Index page size of the table's options: taken from the index at each
+    // open (512 without one); set only while closed.
+    uint32_t IndexPageSize() const;
+    void SetIndexPageSize(uint32_t size);
 
     int AddListener(Listener listener);
     void RemoveListener(int id);

@@ -1,0 +1,693 @@
+#include "data/DbfTable.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "data/DbfFieldCodec.h"
+#include "data/DbfKeyExpression.h"
+#include "data/DbfSettings.h"
+#include "data/DynamicConnList.h"
+#include "data/FileNames.h"
+#include "data/TextCase.h"
+#include "data/storage/XbaseTable.h"
+
+namespace {
+
+constexpr int kLayerErrorCode = 5121;
+constexpr size_t kMaxKeyLength = 256;
+
+std::string RightTrimmed(std::string_view s) {
+    size_t n = s.size();
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    return std::string(s.substr(0, n));
+}
+
+std::string Padded(std::string_view s, size_t length) {
+    std::string out(s);
+    if (out.size() < length) out.append(length - out.size(), ' ');
+    return out;
+}
+
+}  // namespace
+
+EDbfDatabaseError::EDbfDatabaseError(const std::string& message, int errorCode, std::string componentName,
+                                     std::string tableName, std::string databaseName)
+    : EDatabaseError(message),
+      errorCode_(errorCode),
+      componentName_(std::move(componentName)),
+      tableName_(std::move(tableName)),
+      databaseName_(std::move(databaseName)) {}
+
+struct TDbfTable::Impl {
+    explicit Impl(TDbfTable& owner) : t(owner) {}
+
+    TDbfTable& t;
+    std::unique_ptr<xbase::XbaseTable> table;
+    std::unique_ptr<xbase::TagCursor> order;   // null: record-number order
+    std::optional<DbfKeyExpression> orderKey;
+    std::vector<uint8_t> blank, image;
+    uint32_t recno = 0;
+    bool hasRecord = false;
+    bool eof = false;
+    bool lastPending = false;     // end of data reached; the last record not yet loaded
+    bool modified = false;
+    bool appended = false;        // the record being inserted is already in the file
+    uint32_t lockedRecNo = 0;
+    bool insertAtEnd = true;      // Cancel of a new record goes to the last record
+    uint32_t recBeforeInsert = 0;
+    bool hadRecordBeforeInsert = false;
+    uint32_t indexPageSize = 512;
+    std::map<int, Listener> listeners;
+    int nextListenerId = 1;
+
+    // --- errors ------------------------------------------------------------
+    std::string Prefixed(const std::string& text) const { return t.name_ + ": " + text; }
+
+    [[noreturn]] void LayerError(const std::string& text, int code = kLayerErrorCode) const {
+        throw EDbfDatabaseError(Prefixed(text), code, t.name_, t.tableName_, t.databaseName_);
+    }
+    [[noreturn]] void PlainError(const std::string& text) const { throw EDatabaseError(Prefixed(text)); }
+    [[noreturn]] void EngineError(const xbase::XbaseError& e) const {
+        throw EDbfDatabaseError(Prefixed(e.what()), e.code(), t.name_, t.tableName_, t.databaseName_);
+    }
+
+    template <class F>
+    auto Engine(F&& f) const -> decltype(f()) {
+        try {
+            return f();
+        } catch (const xbase::XbaseError& e) {
+            EngineError(e);
+        }
+    }
+
+    void CheckOpen() const {
+        if (!table) PlainError("Cannot perform this operation on a closed dataset");
+    }
+    void CheckModifiable() const {
+        CheckOpen();
+        if (t.readOnly_) PlainError("Cannot modify a read-only dataset");
+    }
+    bool Changing() const {
+        return t.state_ == TDataSetState::Editing || t.state_ == TDataSetState::Inserting;
+    }
+
+    void Notify(Change change) {
+        // A listener may remove itself while being told.
+        const auto copy = listeners;
+        for (const auto& [id, listener] : copy)
+            if (listener) listener(change);
+    }
+
+    void SetState(TDataSetState state) {
+        if (t.state_ == state) return;
+        t.state_ = state;
+        Notify(Change::StateChanged);
+    }
+
+    // --- reading records ---------------------------------------------------
+    // Loads the record image; whether the record is visible.
+    bool Load(uint32_t r) {
+        Engine([&] { table->readRecord(r, image); });
+        return EngineShowsDeleted() || !xbase::XbaseTable::isDeleted(image);
+    }
+    void Stand(uint32_t r) {
+        recno = r;
+        hasRecord = true;
+        eof = false;
+        lastPending = false;
+    }
+    void StandNowhere() {
+        recno = 0;
+        hasRecord = false;
+        eof = true;
+        lastPending = false;
+        image = blank;
+    }
+    // A missed seek leaves the last record of the order current; it is read
+    // only when someone looks at it (the file-log update appends instead).
+    void StandAtEndLazily() {
+        recno = 0;
+        hasRecord = false;
+        eof = true;
+        lastPending = true;
+    }
+    void Settle() {
+        if (lastPending && table) GoLast(true);
+    }
+
+    void GoFirst() {
+        if (order) {
+            for (auto r = Engine([&] { return order->first(); }); r; r = Engine([&] { return order->next(); }))
+                if (Load(*r)) return Stand(*r);
+        } else {
+            const uint32_t count = Engine([&] { return table->recordCount(); });
+            for (uint32_t r = 1; r <= count; ++r)
+                if (Load(r)) return Stand(r);
+        }
+        StandNowhere();
+    }
+
+    // The last visible record of the active order; `atEnd` keeps the
+    // end-of-data indicator set on it (after a seek that ran off the end).
+    void GoLast(bool atEnd) {
+        bool found = false;
+        if (order) {
+            for (auto r = Engine([&] { return order->last(); }); r; r = Engine([&] { return order->prev(); }))
+                if (Load(*r)) {
+                    Stand(*r);
+                    found = true;
+                    break;
+                }
+        } else {
+            for (uint32_t r = Engine([&] { return table->recordCount(); }); r >= 1; --r)
+                if (Load(r)) {
+                    Stand(r);
+                    found = true;
+                    break;
+                }
+        }
+        if (!found) StandNowhere();
+        else eof = atEnd;
+        lastPending = false;
+    }
+
+    void Reread() {
+        if (recno == 0) return StandNowhere();
+        if (Load(recno)) Stand(recno);
+        else GoFirst();   // gone from view meanwhile
+    }
+
+    // --- pending changes ---------------------------------------------------
+    void FinishPending() {
+        if (!Changing()) return;
+        if (t.updateRecordHook_) t.updateRecordHook_();
+        if (modified) t.Post();
+        else t.Cancel();
+    }
+
+    void Unlock() {
+        if (lockedRecNo == 0) return;
+        const uint32_t r = lockedRecNo;
+        Engine([&] { table->unlockRecord(r); });
+        lockedRecNo = 0;
+    }
+
+    // --- opening -----------------------------------------------------------
+    void BuildFields() {
+        t.fields_.clear();
+        int number = 1;
+        for (const xbase::FieldInfo& info : table->fields()) {
+            TDbfFieldDef def;
+            def.FieldNo = number++;
+            def.Name = info.name;
+            def.StoredType = info.type;
+            def.Width = info.width;
+            def.Decimals = info.decimals;
+            def.Offset = static_cast<int>(info.offset);
+            def.Kind = dbfcodec::KindOf(info.type, info.width, info.decimals);
+            t.fields_.push_back(def);
+        }
+    }
+
+    void UseOrder(const std::string& tagName) {
+        if (tagName.empty()) {
+            order.reset();
+            orderKey.reset();
+            return;
+        }
+        auto cursor = Engine([&] { return table->tag(tagName); });
+        orderKey = DbfKeyExpression::Parse(cursor->expression(), t.fields_);
+        order = std::move(cursor);
+    }
+
+    std::unique_ptr<xbase::XbaseTable> OpenFile() const {
+        if (t.tableName_.empty()) LayerError("Missing TableName property");
+        if (t.databaseName_.empty())
+            LayerError("One of the DatabaseName property or the DbfConnection property must have a value.");
+        if (TDynamicConnList::Instance().Connect(t.databaseName_) <= 0)
+            LayerError("Internal Error: invalid connection handle.");
+        const auto path = ResolveIgnoringCase(t.databaseName_, t.tableName_);
+        return Engine([&] {
+            return xbase::XbaseTable::open(path, t.exclusive_ ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared,
+                                           t.readOnly_);
+        });
+    }
+
+    // --- seeking -----------------------------------------------------------
+    bool KeyMatches(const std::string& key) const {
+        return orderKey && RightTrimmed(orderKey->Evaluate(image)) == RightTrimmed(key);
+    }
+
+    bool HardSeek(const std::string& key) {
+        std::optional<uint32_t> hit;
+        try {
+            hit = order->seek(key);
+        } catch (const xbase::XbaseError& e) {
+            if (e.code() != xbase::kNotFound) EngineError(e);
+        }
+        // The first visible record among those with the key.
+        for (bool first = true; hit; first = false) {
+            const bool visible = Load(*hit);
+            if (!first && !KeyMatches(key)) break;
+            if (visible) {
+                Stand(*hit);
+                return true;
+            }
+            if (!orderKey) break;   // cannot tell where the equal keys end
+            hit = Engine([&] { return order->next(); });
+        }
+        StandAtEndLazily();
+        return false;
+    }
+
+    // First visible record whose key is not below `key`.
+    bool SoftSeek(const std::string& key) {
+        if (HardSeek(key)) return true;
+        if (orderKey) {
+            const size_t length = std::max<size_t>(key.size(), order->keyLength());
+            const std::string sought = Padded(key, length);
+            for (auto r = Engine([&] { return order->first(); }); r; r = Engine([&] { return order->next(); })) {
+                const bool visible = Load(*r);
+                if (visible && Padded(orderKey->Evaluate(image), length) >= sought) {
+                    Stand(*r);
+                    return false;
+                }
+            }
+        }
+        GoLast(true);
+        return false;
+    }
+
+    // --- field access --------------------------------------------------------
+    std::span<const uint8_t> Bytes(const TDbfFieldDef& f) {
+        Settle();
+        if (!table || (!hasRecord && !Changing())) return {};
+        const size_t end = static_cast<size_t>(f.Offset + f.Width);
+        if (end > image.size()) return {};
+        return std::span<const uint8_t>(image).subspan(static_cast<size_t>(f.Offset), static_cast<size_t>(f.Width));
+    }
+
+    void CheckEditMode() const {
+        if (!Changing()) LayerError("Dataset not in edit mode");
+    }
+
+    template <class Encode>
+    void Store(const TDbfFieldDef& f, Encode&& encode) {
+        CheckEditMode();
+        std::string bytes;
+        try {
+            bytes = encode();
+        } catch (const dbfcodec::FieldWriteError& e) {
+            LayerError(e.message);
+        }
+        std::memcpy(image.data() + f.Offset, bytes.data(), std::min<size_t>(bytes.size(), f.Width));
+        modified = true;
+        Notify(Change::FieldChanged);
+    }
+};
+
+TDbfTable::TDbfTable(std::string componentName)
+    : impl_(std::make_unique<Impl>(*this)), name_(std::move(componentName)) {}
+
+TDbfTable::~TDbfTable() {
+    try {
+        Close();
+    } catch (...) {
+        // Nothing to report to while being destroyed.
+    }
+}
+
+void TDbfTable::SetTableName(const std::string& name) {
+    if (Active()) impl_->LayerError("Cannot perform this operation on an open dataset");
+    tableName_ = name;
+}
+
+void TDbfTable::SetTableType(TTableType type) {
+    if (Active()) impl_->LayerError("Cannot perform this operation on an open dataset");
+    tableType_ = type;
+}
+
+void TDbfTable::SetDatabaseName(const std::string& folder) {
+    if (Active()) impl_->LayerError("Cannot perform this operation on an open dataset");
+    std::string path = folder;
+    if (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    databaseName_ = path;
+}
+
+void TDbfTable::SetExclusive(bool exclusive) {
+    if (Active()) impl_->PlainError("Cannot perform this operation on an open dataset");
+    exclusive_ = exclusive;
+}
+
+void TDbfTable::SetReadOnly(bool readOnly) {
+    if (Active()) impl_->PlainError("Cannot perform this operation on an open dataset");
+    readOnly_ = readOnly;
+}
+
+void TDbfTable::SetIndexName(const std::string& tag) {
+    if (!Active()) {
+        indexName_ = tag;
+        return;
+    }
+    const std::string previous = indexName_;
+    indexName_ = tag;
+    try {
+        impl_->UseOrder(tag);
+    } catch (...) {
+        indexName_ = previous;
+        throw;
+    }
+}
+
+uint32_t TDbfTable::IndexPageSize() const { return impl_->indexPageSize; }
+
+void TDbfTable::SetIndexPageSize(uint32_t size) {
+    if (Active()) impl_->LayerError("Table must not be Active.");
+    impl_->indexPageSize = size;
+}
+
+void TDbfTable::Open() {
+    if (Active()) return;
+    Impl& d = *impl_;
+    try {
+        d.table = d.OpenFile();
+        d.blank = d.table->blankRecord();
+        d.image = d.blank;
+        d.indexPageSize = d.table->hasIndex() ? d.table->indexPageSize() : 512;
+        d.BuildFields();
+        d.UseOrder(indexName_);
+        d.modified = d.appended = false;
+        d.lockedRecNo = 0;
+        d.GoFirst();
+    } catch (...) {
+        d.order.reset();
+        d.orderKey.reset();
+        d.table.reset();
+        fields_.clear();
+        d.StandNowhere();
+        throw;
+    }
+    state_ = TDataSetState::Browsing;
+    d.Notify(Change::Opened);
+}
+
+void TDbfTable::Close() {
+    Impl& d = *impl_;
+    if (!d.table) return;
+    if (d.lockedRecNo != 0) {
+        try {
+            d.Unlock();
+        } catch (const EDatabaseError&) {
+            // Closing the file releases its locks anyway.
+        }
+    }
+    d.order.reset();
+    d.orderKey.reset();
+    d.table.reset();
+    fields_.clear();
+    d.StandNowhere();
+    d.eof = false;
+    d.modified = d.appended = false;
+    d.lockedRecNo = 0;
+    state_ = TDataSetState::Inactive;
+    d.Notify(Change::Closed);
+}
+
+bool TDbfTable::Active() const { return impl_->table != nullptr; }
+
+bool TDbfTable::HasCurrentRecord() const {
+    if (!Active()) return false;
+    impl_->Settle();
+    return impl_->Changing() || impl_->hasRecord;
+}
+
+bool TDbfTable::Eof() const { return !Active() || impl_->eof; }
+
+uint32_t TDbfTable::RecNo() const {
+    const Impl& d = *impl_;
+    if (!Active()) return 0;
+    impl_->Settle();
+    if (state_ == TDataSetState::Inserting) return d.appended ? d.recno : 0;
+    return d.hasRecord ? d.recno : 0;
+}
+
+bool TDbfTable::Modified() const { return impl_->modified; }
+
+bool TDbfTable::Seek(std::string_view key, bool hard) {
+    Impl& d = *impl_;
+    d.CheckOpen();
+    d.FinishPending();
+    const std::string sought(key.substr(0, std::min(key.size(), kMaxKeyLength)));
+    if (!d.order) d.LayerError("No index tag is active for a seek", xbase::kTagNotFound);
+    const bool found = hard ? d.HardSeek(sought) : d.SoftSeek(sought);
+    d.Notify(Change::RecordMoved);
+    return found;
+}
+
+const TDbfFieldDef& TDbfTable::GetField(std::string_view name) const {
+    for (const TDbfFieldDef& f : fields_)
+        if (SameTextIgnoringCase(f.Name, name)) return f;
+    impl_->PlainError("Field '" + std::string(name) + "' not found");
+}
+
+std::string TDbfTable::ReadText(std::string_view field) const {
+    const TDbfFieldDef& f = GetField(field);
+    const auto bytes = impl_->Bytes(f);
+    if (bytes.empty()) return {};
+    return dbfcodec::DecodeText(f, bytes);
+}
+
+TDateTime TDbfTable::ReadDate(std::string_view field) const {
+    const TDbfFieldDef& f = GetField(field);
+    const auto bytes = impl_->Bytes(f);
+    if (bytes.empty()) return 0;
+    if (f.Kind == TFieldType::ftDate) return dbfcodec::DecodeDate(bytes).value_or(0);
+    const std::string text = dbfcodec::DecodeText(f, bytes);
+    return text.empty() ? 0 : StrToDate(text);
+}
+
+void TDbfTable::WriteText(std::string_view field, std::string_view text) {
+    const TDbfFieldDef& f = GetField(field);
+    Impl& d = *impl_;
+    switch (f.Kind) {
+        case TFieldType::ftDate: {
+            std::optional<TDateTime> date;
+            if (!text.empty()) date = StrToDate(text);
+            d.Store(f, [&] { return date ? dbfcodec::EncodeDate(*date, f.Width) : dbfcodec::EncodeText("", f.Width); });
+            break;
+        }
+        case TFieldType::ftSmallint:
+        case TFieldType::ftFloat: {
+            const std::string trimmed = RightTrimmed(text.substr(std::min(text.find_first_not_of(' '), text.size())));
+            std::optional<double> value;
+            if (!trimmed.empty()) {
+                char* end = nullptr;
+                const double v = std::strtod(trimmed.c_str(), &end);
+                if (end == nullptr || *end != '\0')
+                    throw EConvertError("'" + std::string(text) + "' is not a valid floating point value");
+                value = v;
+            }
+            d.Store(f, [&] { return value ? dbfcodec::EncodeFloat(f, *value) : dbfcodec::EncodeText("", f.Width); });
+            break;
+        }
+        case TFieldType::ftBoolean: {
+            const bool truth = !text.empty() && std::string_view("1TYty").find(text[0]) != std::string_view::npos;
+            d.Store(f, [&] { return text.empty() ? std::string(" ") : std::string(truth ? "T" : "F"); });
+            break;
+        }
+        case TFieldType::ftString:
+        case TFieldType::ftBytes:
+            d.Store(f, [&] { return dbfcodec::EncodeText(text, f.Width); });
+            break;
+        default:
+            d.PlainError("Field '" + f.Name + "' cannot be written as text");
+    }
+}
+
+void TDbfTable::WriteDate(std::string_view field, TDateTime value) {
+    const TDbfFieldDef& f = GetField(field);
+    Impl& d = *impl_;
+    if (f.Kind == TFieldType::ftDate) {
+        d.Store(f, [&] { return dbfcodec::EncodeDate(value, f.Width); });
+    } else if (f.Kind == TFieldType::ftString) {
+        d.Store(f, [&] { return dbfcodec::EncodeText(DateToStr(value), f.Width); });
+    } else {
+        d.PlainError("Field '" + f.Name + "' cannot be written as a date");
+    }
+}
+
+void TDbfTable::WriteInteger(std::string_view field, long long value) {
+    const TDbfFieldDef& f = GetField(field);
+    Impl& d = *impl_;
+    if (f.Kind == TFieldType::ftSmallint || f.Kind == TFieldType::ftFloat) {
+        d.Store(f, [&] { return dbfcodec::EncodeInteger(f, value); });
+    } else if (f.Kind == TFieldType::ftString) {
+        d.Store(f, [&] { return dbfcodec::EncodeText(std::to_string(value), f.Width); });
+    } else {
+        d.PlainError("Field '" + f.Name + "' cannot be written as an integer");
+    }
+}
+
+void TDbfTable::Edit() {
+    Impl& d = *impl_;
+    d.CheckOpen();
+    if (d.Changing()) return;
+    d.Settle();
+    if (!d.hasRecord) return Insert();
+    d.CheckModifiable();
+    const uint32_t r = d.recno;
+    if (!exclusive_) {
+        d.Engine([&] { d.table->lockRecord(r); });
+        d.lockedRecNo = r;
+    }
+    try {
+        d.Load(r);   // start from the values stored now
+    } catch (...) {
+        try {
+            d.Unlock();
+        } catch (const EDatabaseError&) {
+            // The read error is the one to report.
+        }
+        throw;
+    }
+    d.modified = false;
+    d.SetState(TDataSetState::Editing);
+    d.Notify(Change::RecordMoved);
+}
+
+void TDbfTable::Append() {
+    Impl& d = *impl_;
+    d.CheckOpen();
+    d.FinishPending();
+    d.CheckModifiable();
+    d.insertAtEnd = true;
+    d.hadRecordBeforeInsert = d.hasRecord;
+    d.recBeforeInsert = d.recno;
+    d.image = d.blank;
+    d.modified = d.appended = false;
+    d.SetState(TDataSetState::Inserting);
+    d.Notify(Change::RecordMoved);
+}
+
+void TDbfTable::Insert() {
+    Impl& d = *impl_;
+    d.CheckOpen();
+    d.FinishPending();
+    d.CheckModifiable();
+    d.Settle();
+    d.insertAtEnd = !d.hasRecord || d.eof;
+    d.hadRecordBeforeInsert = d.hasRecord;
+    d.recBeforeInsert = d.recno;
+    d.image = d.blank;
+    d.modified = d.appended = false;
+    d.SetState(TDataSetState::Inserting);
+    d.Notify(Change::RecordMoved);
+}
+
+void TDbfTable::Post() {
+    Impl& d = *impl_;
+    if (d.Changing() && updateRecordHook_) updateRecordHook_();
+    if (!d.Changing()) d.PlainError("Dataset not in edit or insert mode");
+    if (state_ == TDataSetState::Editing) {
+        d.Engine([&] { d.table->writeRecord(d.recno, d.image); });
+        d.Unlock();
+    } else if (d.appended) {
+        // A retry after a failed post: the new record is already in the file.
+        d.Engine([&] { d.table->writeRecord(d.recno, d.image); });
+    } else {
+        const uint32_t before = d.Engine([&] { return d.table->recordCount(); });
+        try {
+            d.recno = d.table->appendRecord(d.image);
+            d.appended = true;
+        } catch (const xbase::XbaseError& e) {
+            // When the record reached the file before the failure, a retry
+            // must write into it rather than append a second one.
+            try {
+                if (d.table->recordCount() == before + 1) {
+                    std::vector<uint8_t> stored(d.image.size());
+                    d.table->readRecord(before + 1, stored);
+                    if (stored == d.image) {
+                        d.recno = before + 1;
+                        d.appended = true;
+                    }
+                }
+            } catch (const xbase::XbaseError&) {
+                // Keep the first error.
+            }
+            d.EngineError(e);
+        }
+    }
+    d.modified = false;
+    d.Stand(d.recno);   // the image just written is the stored record
+    d.SetState(TDataSetState::Browsing);
+    d.Notify(Change::RecordMoved);
+}
+
+void TDbfTable::Cancel() {
+    Impl& d = *impl_;
+    if (!d.Changing()) return;
+    if (state_ == TDataSetState::Editing) {
+        d.Unlock();
+        d.Reread();
+    } else if (d.insertAtEnd || !d.hadRecordBeforeInsert) {
+        d.GoLast(false);
+    } else {
+        d.recno = d.recBeforeInsert;
+        d.Reread();
+    }
+    d.modified = d.appended = false;
+    d.SetState(TDataSetState::Browsing);
+    d.Notify(Change::RecordMoved);
+}
+
+void TDbfTable::CreateIndexTag(const std::string& tag, const std::string& expression, TIndexOptions options) {
+    Impl& d = *impl_;
+    if ((options & ixCaseInsensitive) && (options & ixExpression))
+        d.LayerError("ixCaseInsensitive is not supported with ixExpression indexes");
+
+    // A closed table is opened just for the call.
+    std::unique_ptr<xbase::XbaseTable> temporary;
+    xbase::XbaseTable* target = d.table.get();
+    std::vector<xbase::FieldInfo> fieldInfos;
+    if (target == nullptr) {
+        temporary = d.OpenFile();
+        target = temporary.get();
+    }
+    fieldInfos = target->fields();
+
+    std::string expr = expression;
+    if (options & ixCaseInsensitive) {
+        std::string wrapped;
+        size_t start = 0;
+        while (start <= expr.size()) {
+            size_t semi = expr.find(';', start);
+            if (semi == std::string::npos) semi = expr.size();
+            std::string name = expr.substr(start, semi - start);
+            bool character = false;
+            for (const xbase::FieldInfo& fi : fieldInfos)
+                if (SameTextIgnoringCase(fi.name, name)) character = fi.type == 'C';
+            if (!wrapped.empty()) wrapped += ';';
+            wrapped += character ? "UPPER(" + name + ")" : name;
+            start = semi + 1;
+        }
+        expr = wrapped;
+    }
+    if (tableType_ == TTableType::ttCDX) std::replace(expr.begin(), expr.end(), ';', '+');
+
+    d.Engine([&] { target->createTag(tag, expr, (options & ixUnique) != 0, (options & ixDescending) != 0); });
+    if (d.table && !indexName_.empty()) {
+        d.Settle();
+        d.UseOrder(indexName_);
+    }   // cursors over the old file are stale
+}
+
+int TDbfTable::AddListener(Listener listener) {
+    const int id = impl_->nextListenerId++;
+    impl_->listeners.emplace(id, std::move(listener));
+    return id;
+}
+
+void TDbfTable::RemoveListener(int id) { impl_->listeners.erase(id); }

@@ -1,0 +1,81 @@
+#include "data/LocalTables.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "data/FileNames.h"
+
+void UpdateFileLog(TDbfTable& fileLog, const FileLogRow& row) {
+    if (fileLog.Seek(row.fileName, true)) fileLog.Edit();
+    else fileLog.Append();
+    fileLog.WriteDate("DATE", row.date);
+    fileLog.WriteText("FILENAME", row.fileName);
+    fileLog.WriteText("FILCREATED", row.filCreated);
+    fileLog.WriteText("COPIED", "YES");
+    fileLog.Post();
+}
+
+void StampLastCopy(TDbfTable& settings, TDateTime today) {
+    settings.Edit();
+    settings.WriteDate("LASTCOPY", today);
+    settings.Post();
+}
+
+UpLogRow MakeUpLogRow(std::string_view ftpHost, std::string_view uploadPath, long long transferred) {
+    UpLogRow row;
+    row.date = Today();
+    row.hostName = std::string(ftpHost);
+    row.fileName = NamePart(uploadPath);
+    row.timeText = TimeToStr(Now());
+    row.transferred = transferred;
+    return row;
+}
+
+void WriteUpLogRow(TDbfTable& upLog, const UpLogRow& row) {
+    upLog.Insert();
+    upLog.WriteDate("DATE", row.date);
+    upLog.WriteText("HOSTNAME", row.hostName);
+    upLog.WriteText("FILENAME", row.fileName);
+    upLog.WriteText("DATETIME", row.timeText);
+    upLog.WriteInteger("TRANSFERED", row.transferred);
+    upLog.WriteText("UPLOADEDBY", row.uploadedBy);
+    upLog.Post();
+}
+
+std::string NamePart(std::string_view path) {
+    const size_t cut = path.find_last_of("\\/:");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+bool FileLogIndexExists(const std::string& programFolder) {
+    return !FilesNamedIgnoringCase(programFolder, kFileLogIndexName).empty();
+}
+
+void IndexFiles(TDbfTable& fileLog, const std::string& programFolder) {
+    // The index to replace is the one beside the table, whatever the current
+    // directory is and however its name is spelt.
+    for (const auto& stale : FilesNamedIgnoringCase(programFolder, kFileLogIndexName)) {
+        std::error_code ignored;
+        std::filesystem::remove(stale, ignored);
+    }
+    fileLog.Close();
+    fileLog.SetDatabaseName(programFolder);
+    // The tag is missing until it is built, so the table opens in record order.
+    const std::string order = fileLog.IndexName();
+    fileLog.SetIndexName("");
+    fileLog.SetExclusive(true);
+    try {
+        fileLog.Open();
+        fileLog.CreateIndexTag(kFileLogTag, "FILENAME", 0);
+    } catch (...) {
+        // Never leave the file log held exclusively after a failed rebuild.
+        fileLog.Close();
+        fileLog.SetExclusive(false);
+        fileLog.SetIndexName(order);
+        throw;
+    }
+    fileLog.Close();
+    fileLog.SetExclusive(false);
+    fileLog.SetIndexName(order);
+    fileLog.Close();
+}

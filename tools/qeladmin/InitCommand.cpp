@@ -1,0 +1,81 @@
+// qeladmin init DIR: writes the three empty local tables and the file-log
+// index into a program folder.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/DbfTable.h"
+#include "data/FileNames.h"
+#include "data/LocalTables.h"
+#include "data/storage/XbaseTable.h"
+#include "tools/qeladmin/Commands.h"
+
+namespace {
+
+struct TableLayout {
+    const char* fileName;
+    std::vector<xbase::FieldInfo> fields;
+};
+
+xbase::FieldInfo Field(const char* name, char type, uint16_t width, uint8_t decimals = 0) {
+    xbase::FieldInfo f;
+    f.name = name;
+    f.type = type;
+    f.width = width;
+    f.decimals = decimals;
+    return f;
+}
+
+// Widths hold every value the program writes: FILENAME as the transfer list
+// holds it, PMS "Corvane Ledger", full folder paths, host names.
+std::vector<TableLayout> Layouts() {
+    return {
+        {kSettingsTableName,
+         {Field("LOCCODE", 'C', 10), Field("PROPCODE", 'C', 10), Field("PMS", 'C', 20), Field("LASTCOPY", 'D', 8),
+          Field("COPYFROM", 'C', 254), Field("COPYTO", 'C', 254)}},
+        {kFileLogTableName,
+         {Field("DATE", 'D', 8), Field("FILENAME", 'C', 25), Field("FILCREATED", 'D', 8), Field("COPIED", 'C', 3)}},
+        {kUpLogTableName,
+         {Field("DATE", 'D', 8), Field("HOSTNAME", 'C', 60), Field("FILENAME", 'C', 25), Field("DATETIME", 'C', 12),
+          Field("TRANSFERED", 'N', 10), Field("UPLOADEDBY", 'C', 3)}},
+    };
+}
+
+}  // namespace
+
+int RunInit(const Args& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: qeladmin init DIR\n");
+        return 2;
+    }
+    const std::filesystem::path folder = args[0];
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!std::filesystem::is_directory(folder)) {
+        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", folder.c_str());
+        return 1;
+    }
+    const auto layouts = Layouts();
+    std::vector<std::string> existing;
+    for (const TableLayout& t : layouts)
+        for (const auto& p : FilesNamedIgnoringCase(folder, t.fileName)) existing.push_back(p.string());
+    for (const auto& p : FilesNamedIgnoringCase(folder, kFileLogIndexName)) existing.push_back(p.string());
+    if (!existing.empty()) {
+        for (const auto& p : existing) std::fprintf(stderr, "qeladmin init: %s already exists; nothing written\n", p.c_str());
+        return 1;
+    }
+
+    for (const TableLayout& t : layouts) xbase::XbaseTable::create(folder / t.fileName, t.fields);
+
+    TDbfTable fileLog("DbfFileLog");
+    fileLog.SetTableName(kFileLogTableName);
+    IndexFiles(fileLog, folder.string());
+    // Installed program folders spell the index this way.
+    for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName))
+        if (index.filename() != kFileLogIndexName) std::filesystem::rename(index, folder / kFileLogIndexName);
+
+    std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
+                kFileLogIndexName, folder.c_str());
+    return 0;
+}
