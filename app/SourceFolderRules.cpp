@@ -1,0 +1,12 @@
+#include "app/SourceFolderRules.h"
+
+std::optional<std::string> DerivedSourceFolder(const std::string& pms, const std::string& code) {
+    if (pms == "OnQ") return "\\\\" + code + "SERVER\\Transmit\\GSExtract\\Trans\\";
+    if (pms == "Corvane Ledger") return "\\\\" + code + "SERVER\\QEL\\";
+    return std::nullopt;
+}
+
+std::string WithTrailingSeparator(const std::string& folder) {
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) return folder;
+    return folder + '/';
+}

@@ -1,0 +1,70 @@
+#include "scan/ExtractScan.h"
+
+#include <filesystem>
+
+#include "data/DateTime.h"
+#include "data/DbfTable.h"
+#include "scan/ExtractListing.h"
+#include "scan/TransferList.h"
+
+namespace {
+
+// Characters from a 1-based position, as many as there are up to `count`.
+std::string Copy(const std::string& text, long position, std::size_t count) {
+    if (position < 1) position = 1;
+    const auto start = static_cast<std::size_t>(position - 1);
+    if (start >= text.size()) return {};
+    return text.substr(start, count);
+}
+
+bool HasValidDate(const std::string& fileName) {
+    return TryStrToDate(ExtractDateText(fileName)).has_value();
+}
+
+void ScanFile(const ExtractFile& file, bool initialMode, TDbfTable& settings, TDbfTable& fileLog,
+              TTransferList& transferList) {
+    if (!fileLog.Seek(file.Name, true)) {
+        transferList.Append({Today(), file.Name, file.Modified, "No"});
+        return;
+    }
+    if (!initialMode) return;
+    // LASTCOPY is a day at midnight: any file time on that day or later is listed again.
+    if (settings.ReadDate("LASTCOPY") > file.Modified) return;
+    transferList.Append({fileLog.ReadDate("DATE"), fileLog.ReadText("FILENAME"), file.Modified, "Yes"});
+}
+
+}  // namespace
+
+std::string ExtractDateText(const std::string& fileName) {
+    const std::size_t dot = fileName.find('.');
+    const long p = dot == std::string::npos ? 0 : static_cast<long>(dot) + 1;
+    const std::string date = Copy(fileName, p - 6, 6);
+    return Copy(date, 1, 2) + "/" + Copy(date, 3, 2) + "/" + Copy(date, 5, 2);
+}
+
+void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTable& settings,
+              TDbfTable& fileLog, TTransferList& transferList, TScanMessages& messages) {
+    transferList.Close();
+
+    std::vector<ExtractFile> files;
+    if (DirectoryExists(sourceFolder)) {
+        std::filesystem::current_path(sourceFolder);
+        files = ListExtractFiles(sourceFolder);
+    } else {
+        messages.PlainMessage("Invalid Directory Path!");
+    }
+    if (files.empty()) messages.ErrorMessage("No Files To Copy!");
+
+    const std::string pms = settings.ReadText("PMS");
+    if (pms == "OnQ" || pms == "Corvane Ledger") {
+        const bool initialMode = mode == "1";
+        for (const ExtractFile& file : files) {
+            // A badly named file is reported and still listed; it must not
+            // keep the files after it from being listed and sent.
+            if (!HasValidDate(file.Name)) messages.PlainMessage("Invalid Date!");
+            ScanFile(file, initialMode, settings, fileLog, transferList);
+        }
+    }
+
+    if (transferList.RecNo() >= 0) transferList.First();
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The extract scan (`LoadGrid`): fills the transfer list from the source
+// folder, one row per extract file not yet in the file log ("No") and, in
+// mode "1", one per logged file modified on or after LASTCOPY ("Yes").
+#include <string>
+
+class TDbfTable;
+class TTransferList;
+
+// Where the scan's messages go; the window shows them as message boxes.
+class TScanMessages {
+public:
+    virtual ~TScanMessages() = default;
+    virtual void PlainMessage(const std::string& text) = 0;   // caption "QELZAV", no icon
+    virtual void ErrorMessage(const std::string& text) = 0;   // caption "Error", error icon
+};
+
+// The date text of an extract file name: the six characters before its
+// first ".", joined as "MM/DD/YY" (shorter when the name is).
+std::string ExtractDateText(const std::string& fileName);
+
+// Makes `sourceFolder` the current directory (kept afterwards), as the
+// program always has. Errors other than a bad file date leave as exceptions;
+// the rows appended before stay.
+void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTable& settings,
+              TDbfTable& fileLog, TTransferList& transferList, TScanMessages& messages);

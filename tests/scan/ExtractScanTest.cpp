@@ -1,0 +1,287 @@
+// The extract scan over real tables and a real folder of extract files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProgramFolder.h"
+#include "data/DbfSettings.h"
+#include "data/DbfTable.h"
+#include "scan/ExtractListing.h"
+#include "scan/ExtractScan.h"
+#include "scan/TransferList.h"
+
+namespace {
+
+using qztest::ProgramFolder;
+
+struct RecordedMessages : TScanMessages {
+    std::vector<std::string> shown;
+    void PlainMessage(const std::string& text) override { shown.push_back("plain:" + text); }
+    void ErrorMessage(const std::string& text) override { shown.push_back("error:" + text); }
+};
+
+TDateTime At(const char* date, int hour = 12, int minute = 0) {
+    return StrToDate(date) + (hour * 60 + minute) / 1440.0;
+}
+
+struct ExtractSpec {
+    std::string name;
+    TDateTime modified;
+};
+
+struct LoggedSpec {
+    std::string name;
+    const char* date;
+};
+
+struct RowSpec {
+    std::string fileName;
+    std::string copied;
+    const char* date;         // nullptr: today
+    const char* filCreated;
+};
+
+struct ScanCase {
+    const char* title;
+    std::string pms = "OnQ";
+    std::string lastCopy{};
+    std::string mode = "1";
+    std::vector<ExtractSpec> extracts{};
+    std::vector<LoggedSpec> logged{};
+    std::vector<RowSpec> rows{};
+    std::vector<std::string> messages{};
+};
+
+std::ostream& operator<<(std::ostream& out, const ScanCase& c) { return out << c.title; }
+
+const std::string kLongName = "VERYLONGEXTRACTNAME_061505.xml";
+
+std::vector<ScanCase> Cases() {
+    return {
+        {.title = "EmptyFolder", .messages = {"error:No Files To Copy!"}},
+        {.title = "OneNewFile",
+         .extracts = {{"SALES061505.xml", At("06/15/05")}},
+         .rows = {{"SALES061505.xml", "No", nullptr, "06/15/05"}}},
+        {.title = "HiddenFilesSubFoldersOtherExtensionsSkipped",
+         .extracts = {{".SALES061505.xml", At("06/15/05")},
+                      {"SALES061505.XML", At("06/15/05")},
+                      {"SALES061505.txt", At("06/15/05")},
+                      {"SALES061505.xmlx", At("06/15/05")}},
+         .rows = {{"SALES061505.XML", "No", nullptr, "06/15/05"}}},
+        {.title = "OnlySkippedEntries",
+         .extracts = {{".hidden061505.xml", At("06/15/05")}},
+         .messages = {"error:No Files To Copy!"}},
+        {.title = "DatePositions",
+         .extracts = {{"061505.xml", At("06/15/05")},
+                      {"SALES061505.xml", At("06/16/05")},
+                      {"Z123120.x.xml", At("06/17/05")}},
+         .rows = {{"061505.xml", "No", nullptr, "06/15/05"},
+                  {"SALES061505.xml", "No", nullptr, "06/16/05"},
+                  {"Z123120.x.xml", "No", nullptr, "06/17/05"}}},
+        {.title = "ShortNameFailsDateCheckButIsListed",
+         .extracts = {{"abc.xml", At("06/15/05")}},
+         .rows = {{"abc.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"plain:Invalid Date!"}},
+        {.title = "SeveralDotsTheFirstDecides",
+         .extracts = {{"copy.SALES061505.xml", At("06/15/05")}},
+         .rows = {{"copy.SALES061505.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"plain:Invalid Date!"}},
+        {.title = "DayFirstIsNoDate",
+         .extracts = {{"SALES150605.xml", At("06/15/05")}},
+         .rows = {{"SALES150605.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"plain:Invalid Date!"}},
+        {.title = "OddNameInTheMiddleKeepsTheRestListed",
+         .extracts = {{"A061505.xml", At("06/15/05")},
+                      {"B-odd.xml", At("06/15/05")},
+                      {"C061505.xml", At("06/15/05")},
+                      {"D-odd-too.xml", At("06/15/05")},
+                      {"E061505.xml", At("06/15/05")}},
+         .rows = {{"A061505.xml", "No", nullptr, "06/15/05"},
+                  {"B-odd.xml", "No", nullptr, "06/15/05"},
+                  {"C061505.xml", "No", nullptr, "06/15/05"},
+                  {"D-odd-too.xml", "No", nullptr, "06/15/05"},
+                  {"E061505.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"plain:Invalid Date!", "plain:Invalid Date!"}},
+        {.title = "LongNameCutTo25",
+         .extracts = {{kLongName, At("06/15/05")}},
+         .rows = {{kLongName.substr(0, 25), "No", nullptr, "06/15/05"}}},
+        {.title = "LoggedFileAgainstLastCopy",
+         .lastCopy = "06/16/05",
+         .extracts = {{"DAYBEFORE061505.xml", At("06/15/05", 23, 59)},
+                      {"SAMEDAYMIDNIGHT061605.xml", At("06/16/05", 0, 0)},
+                      {"SAMEDAYEVENING061605.xml", At("06/16/05", 22, 0)},
+                      {"DAYAFTER061705.xml", At("06/17/05")},
+                      {"NEW061705.xml", At("06/10/05")}},
+         .logged = {{"DAYBEFORE061505.xml", "06/15/05"},
+                    {"SAMEDAYMIDNIGHT061605.xml", "06/01/05"},
+                    {"SAMEDAYEVENING061605.xml", "06/02/05"},
+                    {"DAYAFTER061705.xml", "06/03/05"}},
+         .rows = {{"DAYAFTER061705.xml", "Yes", "06/03/05", "06/17/05"},
+                  {"NEW061705.xml", "No", nullptr, "06/10/05"},
+                  {"SAMEDAYEVENING061605.xml", "Yes", "06/02/05", "06/16/05"},
+                  {"SAMEDAYMIDNIGHT061605.xml", "Yes", "06/01/05", "06/16/05"}}},
+        {.title = "BlankLastCopyListsEveryLoggedFile",
+         .extracts = {{"OLD010100.xml", At("01/01/00")}},
+         .logged = {{"OLD010100.xml", "01/02/00"}},
+         .rows = {{"OLD010100.xml", "Yes", "01/02/00", "01/01/00"}}},
+        {.title = "OtherModeListsNoLoggedFile",
+         .mode = "2",
+         .extracts = {{"OLD010100.xml", At("01/01/00")}, {"NEW010100.xml", At("01/01/00")}},
+         .logged = {{"OLD010100.xml", "01/02/00"}},
+         .rows = {{"NEW010100.xml", "No", nullptr, "01/01/00"}}},
+        {.title = "CorvaneLedger",
+         .pms = "Corvane Ledger",
+         .extracts = {{"GL061505.xml", At("06/15/05")}},
+         .rows = {{"GL061505.xml", "No", nullptr, "06/15/05"}}},
+        {.title = "PmsTrailingBlanksDoNotMatter",
+         .pms = "OnQ   ",
+         .extracts = {{"GL061505.xml", At("06/15/05")}},
+         .rows = {{"GL061505.xml", "No", nullptr, "06/15/05"}}},
+        {.title = "PmsOtherCaseListsNothing", .pms = "onq", .extracts = {{"GL061505.xml", At("06/15/05")}}},
+        {.title = "PmsWithMoreCharactersListsNothing",
+         .pms = "OnQ2",
+         .extracts = {{"GL061505.xml", At("06/15/05")}}},
+        {.title = "PmsEmptyListsNothing", .pms = "", .extracts = {{"GL061505.xml", At("06/15/05")}}},
+    };
+}
+
+class ExtractScanTest : public ::testing::TestWithParam<ScanCase> {
+protected:
+    void SetUp() override { previousDir_ = std::filesystem::current_path(); }
+    void TearDown() override { std::filesystem::current_path(previousDir_); }
+
+    void OpenTables() {
+        settings_.SetTableName("ZAVSYS.DBF");
+        settings_.SetDatabaseName(folder_.Path());
+        settings_.Open();
+        fileLog_.SetTableName("FILELOG.DBF");
+        fileLog_.SetDatabaseName(folder_.Path());
+        fileLog_.SetIndexName("FILENAME");
+        fileLog_.Open();
+    }
+
+    std::filesystem::path previousDir_;
+    ProgramFolder folder_;
+    TDbfTable settings_{"DbfZAVSys"};
+    TDbfTable fileLog_{"DbfFileLog"};
+    TTransferList list_{"MemTable_Import"};
+    RecordedMessages messages_;
+};
+
+TEST_P(ExtractScanTest, ListsTheExpectedRows) {
+    const ScanCase& c = GetParam();
+    folder_.WriteSettings({"ABC", "ABC", c.pms, c.lastCopy, folder_.SourcePath(), ""});
+    for (const LoggedSpec& l : c.logged) folder_.AddFileLog(l.name, StrToDate(l.date));
+    for (const ExtractSpec& e : c.extracts) folder_.AddExtract(e.name, e.modified);
+    std::filesystem::create_directory(folder_.SourcePath() + "SUBFOLDER061505.xml");
+    OpenTables();
+
+    LoadGrid(c.mode, folder_.SourcePath(), settings_, fileLog_, list_, messages_);
+
+    EXPECT_EQ(messages_.shown, c.messages);
+    ASSERT_EQ(list_.Rows().size(), c.rows.size());
+    for (std::size_t i = 0; i < c.rows.size(); ++i) {
+        const TransferRow& row = list_.Row(i);
+        const RowSpec& want = c.rows[i];
+        SCOPED_TRACE(want.fileName);
+        EXPECT_EQ(row.FileName, want.fileName);
+        EXPECT_EQ(row.Copied, want.copied);
+        EXPECT_EQ(row.Date, want.date ? StrToDate(want.date) : Today());
+        EXPECT_EQ(DateToStr(row.FilCreated), want.filCreated);
+    }
+    if (c.rows.empty()) {
+        EXPECT_FALSE(list_.Active());
+        EXPECT_EQ(list_.RecNo(), -1);
+        EXPECT_THROW(list_.First(), EDatabaseError);
+    } else {
+        EXPECT_EQ(list_.RecNo(), 1);   // the first row is current after a scan
+    }
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(folder_.SourcePath()).parent_path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExtractScanTest, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+TEST(ExtractScanFolder, MissingFolderIsReportedAndNothingListed) {
+    const auto previous = std::filesystem::current_path();
+    ProgramFolder folder;
+    folder.WriteSettings({"ABC", "ABC", "OnQ", "", "/no/such/folder/", ""});
+    TDbfTable settings("DbfZAVSys"), fileLog("DbfFileLog");
+    settings.SetTableName("ZAVSYS.DBF");
+    settings.SetDatabaseName(folder.Path());
+    settings.Open();
+    fileLog.SetTableName("FILELOG.DBF");
+    fileLog.SetDatabaseName(folder.Path());
+    fileLog.SetIndexName("FILENAME");
+    fileLog.Open();
+    TTransferList list;
+    RecordedMessages messages;
+    LoadGrid("1", "/no/such/folder/", settings, fileLog, list, messages);
+    EXPECT_EQ(messages.shown, (std::vector<std::string>{"plain:Invalid Directory Path!", "error:No Files To Copy!"}));
+    EXPECT_EQ(list.RecNo(), -1);
+    EXPECT_EQ(std::filesystem::current_path(), previous);
+}
+
+TEST(ExtractScanFolder, ClosedFileLogEndsTheScanWithItsError) {
+    const auto previous = std::filesystem::current_path();
+    ProgramFolder folder;
+    folder.WriteSettings({"ABC", "ABC", "OnQ", "", folder.SourcePath(), ""});
+    folder.AddExtract("A061505.xml", At("06/15/05"));
+    TDbfTable settings("DbfZAVSys"), fileLog("DbfFileLog");
+    settings.SetTableName("ZAVSYS.DBF");
+    settings.SetDatabaseName(folder.Path());
+    settings.Open();
+    TTransferList list;
+    RecordedMessages messages;
+    try {
+        LoadGrid("1", folder.SourcePath(), settings, fileLog, list, messages);
+        ADD_FAILURE() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(std::string(e.what()), "DbfFileLog: Cannot perform this operation on a closed dataset");
+    }
+    std::filesystem::current_path(previous);
+}
+
+struct DateTextCase {
+    const char* name;
+    const char* dateText;
+    bool valid;
+};
+
+class ExtractDateTextTest : public ::testing::TestWithParam<DateTextCase> {};
+
+TEST_P(ExtractDateTextTest, CutsAndChecks) {
+    EXPECT_EQ(ExtractDateText(GetParam().name), GetParam().dateText);
+    EXPECT_EQ(TryStrToDate(ExtractDateText(GetParam().name)).has_value(), GetParam().valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ExtractDateTextTest,
+                         ::testing::Values(DateTextCase{"SALES061505.xml", "06/15/05", true},
+                                           DateTextCase{"061505.xml", "06/15/05", true},
+                                           DateTextCase{"abc.xml", "ab/c./xm", false},
+                                           DateTextCase{"a.xml", "a./xm/l", false},
+                                           DateTextCase{"copy.SALES061505.xml", "co/py/.S", false},
+                                           DateTextCase{"SALES150605.xml", "15/06/05", false},
+                                           DateTextCase{"X022905.xml", "02/29/05", false},
+                                           DateTextCase{"X022904.xml", "02/29/04", true},
+                                           DateTextCase{"noDot", "no/Do/t", false}));
+
+TEST(ExtractListing, SortedPlainXmlFilesOnly) {
+    ProgramFolder folder;
+    folder.AddExtract("b.xml", At("06/15/05"));
+    folder.AddExtract("A.Xml", At("06/15/05"));
+    folder.AddExtract(".c.xml", At("06/15/05"));
+    std::filesystem::create_directory(folder.SourcePath() + "d.xml");
+    const auto files = ListExtractFiles(folder.SourcePath());
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].Name, "A.Xml");
+    EXPECT_EQ(files[1].Name, "b.xml");
+    EXPECT_EQ(files[0].Modified, At("06/15/05"));
+}
+
+}  // namespace
