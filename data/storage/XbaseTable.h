@@ -80,6 +80,13 @@ public:
     static std::unique_ptr<XbaseTable> open(const std::filesystem::path& dbfPath, OpenMode mode,
                                             bool readOnly);
 
+    // Writes a new empty table (no records, no index) at `dbfPath`; fails when
+    // the file exists. Version 0x03 (dBASE III / FoxPro 2.x layout) unless
+    // another is given (0x30 adds the Visual FoxPro backlink). Field offsets
+    // are computed from the widths; names are stored upper case.
+    static void create(const std::filesystem::path& dbfPath, const std::vector<FieldInfo>& fields,
+                       uint8_t version = 0x03);
+
     virtual const std::vector<FieldInfo>& fields() const = 0;
     virtual uint32_t recordLength() const = 0;   // including the deletion flag byte
     virtual uint32_t recordCount() = 0;          // as now on disk (other processes may append)

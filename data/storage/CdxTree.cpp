@@ -1,0 +1,427 @@
+#include "data/storage/CdxTree.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "data/storage/Bytes.h"
+#include "data/storage/XbaseTable.h"
+
+namespace xbase {
+namespace {
+
+constexpr size_t kMaxDepth = 32;
+constexpr size_t kLeafSpace = kCdxPageSize - 24;
+
+[[noreturn]] void corrupt(const std::string& fileName, const std::string& what)
+{
+    throw XbaseError(kCorruptIndex, fileName + ": " + what);
+}
+
+}  // namespace
+
+int comparePair(std::string_view aKey, uint32_t aRec, std::string_view bKey, uint32_t bRec)
+{
+    // Unsigned byte order, as FoxPro's machine collation.
+    const int c = aKey.compare(bKey);
+    if (c != 0) return c < 0 ? -1 : 1;
+    return aRec < bRec ? -1 : (aRec > bRec ? 1 : 0);
+}
+
+CdxNode CdxTree::readNode(uint32_t offset)
+{
+    return decodeNode(store_.readPage(offset), format_, store_.fileName(), offset);
+}
+
+void CdxTree::writeNode(uint32_t offset, const CdxNode& node)
+{
+    auto page = encodeNode(node, format_);
+    if (!page) throw XbaseError(kCorruptIndex, store_.fileName() + ": node does not fit in a page");
+    store_.writePage(offset, *page);
+}
+
+bool CdxTree::descend(std::string_view key, uint32_t recno, bool clampToLast, std::vector<Step>& path, bool leafOnly)
+{
+    path.clear();
+    uint32_t offset = root_;
+    std::vector<uint32_t> visited;
+    for (size_t depth = 0;; ++depth) {
+        if (depth >= kMaxDepth) corrupt(store_.fileName(), "index tree deeper than " + std::to_string(kMaxDepth) + " levels (pointer loop?)");
+        visited.push_back(offset);
+        const CdxPage page = store_.readPage(offset);
+        const bool leaf = bytes::le16(page.data()) & 2;
+        if (leafOnly && !leaf) {
+            // Seeks: search the interior node in place, without decoding it.
+            const uint16_t attributes = bytes::le16(page.data());
+            const uint16_t count = bytes::le16(page.data() + 2);
+            const size_t k = format_.keyLength;
+            if (attributes > 7) corrupt(store_.fileName(), "index node at offset " + std::to_string(offset) + ": invalid node attributes " + std::to_string(attributes));
+            if (count > interiorCapacity(format_.keyLength))
+                corrupt(store_.fileName(), "index node at offset " + std::to_string(offset) + ": interior node claims " + std::to_string(count) + " keys");
+            if (count == 0) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
+            size_t lo = 0, hi = count;
+            while (lo < hi) {
+                const size_t mid = (lo + hi) / 2;
+                const uint8_t* e = page.data() + 12 + mid * (k + 8);
+                const std::string_view entryKey(reinterpret_cast<const char*>(e), k);
+                if (comparePair(entryKey, bytes::be32(e + k), key, recno) < 0) lo = mid + 1;
+                else hi = mid;
+            }
+            if (lo == count) {
+                if (!clampToLast) return false;
+                lo = count - 1;
+            }
+            const uint32_t child = bytes::be32(page.data() + 12 + lo * (k + 8) + k + 4);
+            if (std::find(visited.begin(), visited.end(), child) != visited.end())
+                corrupt(store_.fileName(), "child pointer loop at offset " + std::to_string(child));
+            offset = child;
+            continue;
+        }
+        CdxNode node = decodeNode(page, format_, store_.fileName(), offset);
+        auto it = std::lower_bound(node.entries.begin(), node.entries.end(), 0, [&](const CdxEntry& e, int) {
+            return comparePair(e.key, e.recno, key, recno) < 0;
+        });
+        size_t index = size_t(it - node.entries.begin());
+        if (node.isLeaf()) {
+            path.push_back({offset, std::move(node), index});
+            return true;
+        }
+        if (node.entries.empty()) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
+        if (index == node.entries.size()) {
+            if (!clampToLast) return false;
+            index = node.entries.size() - 1;
+        }
+        uint32_t child = node.entries[index].child;
+        if (std::find(visited.begin(), visited.end(), child) != visited.end())
+            corrupt(store_.fileName(), "child pointer loop at offset " + std::to_string(child));
+        path.push_back({offset, std::move(node), index});
+        offset = child;
+    }
+}
+
+void CdxTree::checkOrder(const CdxEntry& before, const CdxEntry& after, uint32_t offset)
+{
+    if (comparePair(before.key, before.recno, after.key, after.recno) >= 0)
+        corrupt(store_.fileName(), "keys out of order at node " + std::to_string(offset) + " (sibling loop or damaged tree)");
+}
+
+std::optional<CdxPosition> CdxTree::lowerBound(std::string_view key, uint32_t recno)
+{
+    std::vector<Step> path;
+    if (!descend(key, recno, false, path, true)) return std::nullopt;
+    Step& leaf = path.back();
+    CdxPosition pos{leaf.offset, leaf.index, std::move(leaf.node)};
+    if (pos.index < pos.node.entries.size()) return pos;
+    // Past this leaf's last key: the answer is the first entry of the next leaf.
+    if (pos.node.entries.empty() && pos.node.right == kNoPage) return std::nullopt;
+    if (pos.node.entries.empty()) {
+        pos.index = 0;
+        // An empty leaf that is not the last: step to the right.
+        uint32_t right = pos.node.right;
+        pos.node = readNode(right);
+        pos.leaf = right;
+        if (pos.node.entries.empty()) return std::nullopt;
+        return pos;
+    }
+    pos.index = pos.node.entries.size() - 1;
+    if (!next(pos)) return std::nullopt;
+    return pos;
+}
+
+CdxPosition CdxTree::edge(bool leftmost)
+{
+    uint32_t offset = root_;
+    for (size_t depth = 0;; ++depth) {
+        if (depth >= kMaxDepth) corrupt(store_.fileName(), "index tree deeper than " + std::to_string(kMaxDepth) + " levels (pointer loop?)");
+        CdxNode node = readNode(offset);
+        if (node.isLeaf()) {
+            size_t index = leftmost || node.entries.empty() ? 0 : node.entries.size() - 1;
+            return CdxPosition{offset, index, std::move(node)};
+        }
+        if (node.entries.empty()) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
+        uint32_t child = leftmost ? node.entries.front().child : node.entries.back().child;
+        if (child == offset) corrupt(store_.fileName(), "child pointer loop at offset " + std::to_string(child));
+        offset = child;
+    }
+}
+
+std::optional<CdxPosition> CdxTree::first()
+{
+    CdxPosition pos = edge(true);
+    if (pos.node.entries.empty()) return std::nullopt;
+    return pos;
+}
+
+std::optional<CdxPosition> CdxTree::last()
+{
+    CdxPosition pos = edge(false);
+    if (pos.node.entries.empty()) return std::nullopt;
+    return pos;
+}
+
+bool CdxTree::next(CdxPosition& pos)
+{
+    if (pos.index + 1 < pos.node.entries.size()) {
+        ++pos.index;
+        return true;
+    }
+    CdxEntry current = pos.node.entries.empty() ? CdxEntry{} : pos.node.entries[pos.index];
+    uint32_t offset = pos.node.right;
+    while (offset != kNoPage) {
+        if (offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
+        CdxNode node = readNode(offset);
+        if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
+        if (!node.entries.empty()) {
+            if (!pos.node.entries.empty()) checkOrder(current, node.entries.front(), offset);
+            pos.leaf = offset;
+            pos.node = std::move(node);
+            pos.index = 0;
+            return true;
+        }
+        // Skip empty leaves left behind by other writers (bounded by the order check above).
+        uint32_t right = node.right;
+        if (right == offset) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
+        pos.leaf = offset;
+        pos.node = std::move(node);
+        offset = right;
+    }
+    return false;
+}
+
+bool CdxTree::prev(CdxPosition& pos)
+{
+    if (pos.index > 0 && pos.index <= pos.node.entries.size()) {
+        --pos.index;
+        return true;
+    }
+    CdxEntry current = pos.node.entries.empty() ? CdxEntry{} : pos.node.entries[pos.index];
+    bool haveCurrent = !pos.node.entries.empty();
+    uint32_t offset = pos.node.left;
+    size_t guard = 0;
+    while (offset != kNoPage) {
+        if (++guard > 1000000 || offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
+        CdxNode node = readNode(offset);
+        if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
+        if (!node.entries.empty()) {
+            if (haveCurrent) checkOrder(node.entries.back(), current, offset);
+            pos.leaf = offset;
+            pos.index = node.entries.size() - 1;
+            pos.node = std::move(node);
+            return true;
+        }
+        uint32_t left = node.left;
+        pos.leaf = offset;
+        pos.node = std::move(node);
+        offset = left;
+    }
+    return false;
+}
+
+void CdxTree::insert(const std::string& key, uint32_t recno)
+{
+    std::vector<Step> path;
+    descend(key, recno, true, path);
+    Step& leaf = path.back();
+    leaf.node.entries.insert(leaf.node.entries.begin() + std::ptrdiff_t(leaf.index), CdxEntry{key, recno, 0});
+    commit(path, path.size() - 1);
+}
+
+bool CdxTree::erase(const std::string& key, uint32_t recno)
+{
+    std::vector<Step> path;
+    if (!descend(key, recno, false, path)) return false;
+    Step& leaf = path.back();
+    if (leaf.index >= leaf.node.entries.size()) return false;
+    const CdxEntry& e = leaf.node.entries[leaf.index];
+    if (e.recno != recno || e.key != key) return false;
+    leaf.node.entries.erase(leaf.node.entries.begin() + std::ptrdiff_t(leaf.index));
+    commit(path, path.size() - 1);
+    return true;
+}
+
+void CdxTree::commit(std::vector<Step>& path, size_t level)
+{
+    Step& step = path[level];
+    CdxNode& node = step.node;
+
+    if (node.entries.empty()) {
+        if (level == 0) {
+            node.attributes = 3;   // an empty tree is an empty root leaf
+            writeNode(step.offset, node);
+            return;
+        }
+        // Unlink the empty node from its level and drop it from the parent.
+        if (node.left != kNoPage) {
+            CdxNode l = readNode(node.left);
+            l.right = node.right;
+            writeNode(node.left, l);
+        }
+        if (node.right != kNoPage) {
+            CdxNode r = readNode(node.right);
+            r.left = node.left;
+            writeNode(node.right, r);
+        }
+        Step& parent = path[level - 1];
+        parent.node.entries.erase(parent.node.entries.begin() + std::ptrdiff_t(parent.index));
+        commit(path, level - 1);
+        return;
+    }
+
+    if (auto page = encodeNode(node, format_)) {
+        store_.writePage(step.offset, *page);
+        if (level > 0) {
+            Step& parent = path[level - 1];
+            CdxEntry& slot = parent.node.entries[parent.index];
+            const CdxEntry& greatest = node.entries.back();
+            if (slot.key != greatest.key || slot.recno != greatest.recno) {
+                slot.key = greatest.key;
+                slot.recno = greatest.recno;
+                commit(path, level - 1);
+            }
+        }
+        return;
+    }
+
+    // Split: the lower part stays in place, the upper part moves to a new
+    // page. Cut near the middle, moving outwards until both halves fit.
+    const bool leaf = node.isLeaf();
+    const size_t n = node.entries.size();
+    CdxNode left, right;
+    const uint32_t rightOffset = store_.allocatePage();
+    bool found = false;
+    for (size_t step_ = 0; step_ < n && !found; ++step_) {
+        for (int sign : {-1, 1}) {
+            const std::ptrdiff_t cut = std::ptrdiff_t(n / 2) + sign * std::ptrdiff_t(step_);
+            if (cut < 1 || cut >= std::ptrdiff_t(n)) continue;
+            left = CdxNode{};
+            right = CdxNode{};
+            left.attributes = right.attributes = leaf ? 2 : 0;
+            left.entries.assign(node.entries.begin(), node.entries.begin() + cut);
+            right.entries.assign(node.entries.begin() + cut, node.entries.end());
+            left.left = node.left;
+            left.right = rightOffset;
+            right.left = step.offset;
+            right.right = node.right;
+            if (encodeNode(left, format_) && encodeNode(right, format_)) {
+                found = true;
+                break;
+            }
+        }
+    }
+    if (!found) throw XbaseError(kCorruptIndex, store_.fileName() + ": cannot split a node (key too long for the record numbers)");
+    if (node.right != kNoPage) {
+        CdxNode after = readNode(node.right);
+        after.left = rightOffset;
+        writeNode(node.right, after);
+    }
+    writeNode(step.offset, left);
+    writeNode(rightOffset, right);
+    CdxEntry leftTop{left.entries.back().key, left.entries.back().recno, step.offset};
+    CdxEntry rightTop{right.entries.back().key, right.entries.back().recno, rightOffset};
+    if (level == 0) {
+        CdxNode root;
+        root.attributes = 1;
+        root.entries = {leftTop, rightTop};
+        const uint32_t rootOffset = store_.allocatePage();
+        writeNode(rootOffset, root);
+        root_ = rootOffset;
+        return;
+    }
+    Step& parent = path[level - 1];
+    parent.node.entries[parent.index] = leftTop;
+    parent.node.entries.insert(parent.node.entries.begin() + std::ptrdiff_t(parent.index) + 1, rightTop);
+    commit(path, level - 1);
+}
+
+uint32_t CdxTree::build(PageStore& store, CdxKeyFormat format, const std::vector<CdxEntry>& entries)
+{
+    if (entries.empty()) {
+        CdxNode root;
+        root.attributes = 3;
+        const uint32_t offset = store.allocatePage();
+        store.writePage(offset, *encodeNode(root, format));
+        return offset;
+    }
+    const size_t k = format.keyLength;
+    uint32_t maxRec = 0;
+    for (const CdxEntry& e : entries) maxRec = std::max(maxRec, e.recno);
+    // Entry width as the encoder will choose it for the largest record number.
+    unsigned countBits = 0;
+    for (uint32_t v = uint32_t(k); v; v >>= 1) ++countBits;
+    unsigned recBits = 0;
+    for (uint32_t v = maxRec; v; v >>= 1) ++recBits;
+    const size_t nb = std::max<size_t>(3, (std::max(recBits, 1u) + 2 * countBits + 7) / 8);
+
+    // Leaves: pack greedily.
+    std::vector<std::pair<size_t, size_t>> groups;   // [begin, end)
+    {
+        size_t begin = 0, used = 0;
+        const std::string* prev = nullptr;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const std::string& key = entries[i].key;
+            size_t trail = 0;
+            while (trail < k && uint8_t(key[k - 1 - trail]) == format.pad) ++trail;
+            size_t dup = 0;
+            if (prev)
+                while (dup < k - trail && (*prev)[dup] == key[dup]) ++dup;
+            size_t need = nb + (k - dup - trail);
+            if (i > begin && used + need > kLeafSpace) {
+                groups.emplace_back(begin, i);
+                begin = i;
+                dup = 0;
+                need = nb + (k - trail);
+                used = 0;
+            }
+            used += need;
+            prev = &key;
+        }
+        groups.emplace_back(begin, entries.size());
+    }
+
+    struct Built {
+        uint32_t offset;
+        CdxEntry top;
+    };
+    std::vector<Built> level;
+    std::vector<uint32_t> offsets(groups.size());
+    for (auto& o : offsets) o = store.allocatePage();
+    for (size_t g = 0; g < groups.size(); ++g) {
+        CdxNode node;
+        node.attributes = groups.size() == 1 ? 3 : 2;
+        node.left = g == 0 ? kNoPage : offsets[g - 1];
+        node.right = g + 1 == groups.size() ? kNoPage : offsets[g + 1];
+        node.entries.assign(entries.begin() + std::ptrdiff_t(groups[g].first), entries.begin() + std::ptrdiff_t(groups[g].second));
+        auto page = encodeNode(node, format);
+        if (!page) throw XbaseError(kCorruptIndex, store.fileName() + ": key does not fit in a leaf");
+        store.writePage(offsets[g], *page);
+        const CdxEntry& top = node.entries.back();
+        level.push_back({offsets[g], CdxEntry{top.key, top.recno, offsets[g]}});
+    }
+    const size_t fanout = interiorCapacity(format.keyLength);
+    while (level.size() > 1) {
+        const size_t count = (level.size() + fanout - 1) / fanout;
+        // Spread children evenly so no node is left nearly empty.
+        std::vector<uint32_t> parents(count);
+        for (auto& o : parents) o = store.allocatePage();
+        std::vector<Built> upper;
+        size_t pos = 0;
+        for (size_t g = 0; g < count; ++g) {
+            const size_t take = (level.size() - pos) / (count - g);
+            CdxNode node;
+            node.attributes = count == 1 ? 1 : 0;
+            node.left = g == 0 ? kNoPage : parents[g - 1];
+            node.right = g + 1 == count ? kNoPage : parents[g + 1];
+            for (size_t i = 0; i < take; ++i) node.entries.push_back(level[pos + i].top);
+            pos += take;
+            auto page = encodeNode(node, format);
+            if (!page) throw XbaseError(kCorruptIndex, store.fileName() + ": interior node overflow");
+            store.writePage(parents[g], *page);
+            const CdxEntry& top = node.entries.back();
+            upper.push_back({parents[g], CdxEntry{top.key, top.recno, parents[g]}});
+        }
+        level = std::move(upper);
+    }
+    return level.front().offset;
+}
+
+}  // namespace xbase

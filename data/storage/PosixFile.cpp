@@ -1,0 +1,208 @@
+#include "data/storage/PosixFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "data/storage/XbaseTable.h"
+
+namespace xbase {
+namespace {
+
+std::atomic<bool> g_syncEnabled{true};
+
+[[noreturn]] void fail(int code, const std::filesystem::path& path, const std::string& what)
+{
+    throw XbaseError(code, path.filename().string() + ": " + what);
+}
+
+std::string sysError(const char* action)
+{
+    return std::string(action) + " failed: " + std::strerror(errno);
+}
+
+}  // namespace
+
+void setSyncEnabled(bool enabled) { g_syncEnabled = enabled; }
+bool syncEnabled() { return g_syncEnabled; }
+
+PosixFile::PosixFile(int fd, std::filesystem::path path, bool writable)
+    : fd_(fd), writable_(writable), path_(std::move(path))
+{
+}
+
+PosixFile PosixFile::open(const std::filesystem::path& path, bool writable, int missingCode)
+{
+    int fd = -1;
+    bool opened_rw = false;
+    if (writable) {
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        opened_rw = fd >= 0;
+    }
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) fail(missingCode, path, "file not found");
+        fail(kIoError, path, sysError("open"));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(kIoError, path, "not a regular file");
+    }
+    return PosixFile(fd, path, opened_rw);
+}
+
+PosixFile PosixFile::createNew(const std::filesystem::path& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
+    if (fd < 0) fail(kIoError, path, errno == EEXIST ? "file already exists" : sysError("create"));
+    return PosixFile(fd, path, true);
+}
+
+PosixFile PosixFile::createOrTruncate(const std::filesystem::path& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+    if (fd < 0) fail(kIoError, path, sysError("create"));
+    return PosixFile(fd, path, true);
+}
+
+PosixFile::PosixFile(PosixFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), writable_(other.writable_), path_(std::move(other.path_))
+{
+}
+
+PosixFile& PosixFile::operator=(PosixFile&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        writable_ = other.writable_;
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+PosixFile::~PosixFile()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+uint64_t PosixFile::size() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) fail(kIoError, path_, sysError("stat"));
+    return uint64_t(st.st_size);
+}
+
+size_t PosixFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
+{
+    size_t done = 0;
+    while (done < buffer.size()) {
+        ssize_t n = ::pread(fd_, buffer.data() + done, buffer.size() - done, off_t(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(kIoError, path_, sysError("read"));
+        }
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return done;
+}
+
+void PosixFile::readExact(uint64_t offset, std::span<uint8_t> buffer, int shortCode, const std::string& what) const
+{
+    if (readAt(offset, buffer) != buffer.size())
+        fail(shortCode, path_, what + " at offset " + std::to_string(offset) + " is cut short (file truncated)");
+}
+
+void PosixFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
+{
+    if (!writable_) fail(kReadOnly, path_, "file is open read-only");
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(kIoError, path_, sysError("write"));
+        }
+        done += size_t(n);
+    }
+}
+
+void PosixFile::truncate(uint64_t size)
+{
+    if (::ftruncate(fd_, off_t(size)) != 0) fail(kIoError, path_, sysError("truncate"));
+}
+
+void PosixFile::sync()
+{
+    if (!g_syncEnabled) return;
+    if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
+}
+
+bool PosixFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
+{
+    struct flock fl {};
+    fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(start);
+    fl.l_len = off_t(length);
+    if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+    if (errno == EACCES || errno == EAGAIN) return false;
+    if (errno == EINTR) return tryLockRange(start, length, kind);
+    fail(kIoError, path_, sysError("lock"));
+}
+
+bool PosixFile::lockRangeWithin(uint64_t start, uint64_t length, LockKind kind, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto pause = std::chrono::microseconds(50);
+    while (!tryLockRange(start, length, kind)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(5000));
+    }
+    return true;
+}
+
+void PosixFile::unlockRange(uint64_t start, uint64_t length)
+{
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(start);
+    fl.l_len = off_t(length);
+    ::fcntl(fd_, F_OFD_SETLK, &fl);
+}
+
+bool PosixFile::tryFlock(LockKind kind)
+{
+    int op = (kind == LockKind::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    while (::flock(fd_, op) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EWOULDBLOCK) return false;
+        fail(kIoError, path_, sysError("flock"));
+    }
+    return true;
+}
+
+void syncDirectoryOf(const std::filesystem::path& path)
+{
+    if (!g_syncEnabled) return;
+    auto dir = path.parent_path();
+    if (dir.empty()) dir = ".";
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace xbase

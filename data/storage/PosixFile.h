@@ -1,0 +1,63 @@
+#pragma once
+// One open file: positioned reads and writes that report failures as
+// XbaseError, fsync, and the two kinds of locks xBase tools use on POSIX
+// (whole-file flock for share modes, byte ranges for records and headers).
+// Byte-range locks are open-file-description locks: they belong to this
+// handle, so two handles in one process see each other's locks, and closing
+// another handle of the same file does not drop them.
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace xbase {
+
+class PosixFile {
+public:
+    PosixFile() = default;
+    // Opens read-write when possible; falls back to read-only when `writable`
+    // is false or the file cannot be written.
+    static PosixFile open(const std::filesystem::path& path, bool writable, int missingCode);
+    static PosixFile createNew(const std::filesystem::path& path);   // O_EXCL
+    static PosixFile createOrTruncate(const std::filesystem::path& path);
+    PosixFile(PosixFile&& other) noexcept;
+    PosixFile& operator=(PosixFile&& other) noexcept;
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+    ~PosixFile();
+
+    bool isOpen() const { return fd_ >= 0; }
+    bool writable() const { return writable_; }
+    const std::filesystem::path& path() const { return path_; }
+    std::string name() const { return path_.filename().string(); }
+
+    uint64_t size() const;
+    // Reads up to buffer.size() bytes; returns how many were there.
+    size_t readAt(uint64_t offset, std::span<uint8_t> buffer) const;
+    // Reads exactly; a short read is reported with `shortCode` and `what`.
+    void readExact(uint64_t offset, std::span<uint8_t> buffer, int shortCode, const std::string& what) const;
+    void writeAt(uint64_t offset, std::span<const uint8_t> data);
+    void truncate(uint64_t size);
+    void sync();   // no-op when syncing is switched off (benchmarks only)
+
+    enum class LockKind { Shared, Exclusive };
+    bool tryLockRange(uint64_t start, uint64_t length, LockKind kind);
+    // Waits up to `timeoutMs` (polling); false when the lock was not had.
+    bool lockRangeWithin(uint64_t start, uint64_t length, LockKind kind, int timeoutMs);
+    void unlockRange(uint64_t start, uint64_t length);
+    bool tryFlock(LockKind kind);
+
+private:
+    PosixFile(int fd, std::filesystem::path path, bool writable);
+    int fd_ = -1;
+    bool writable_ = false;
+    std::filesystem::path path_;
+};
+
+// Whether sync() really reaches the disk. Only the benchmarks switch it off
+// to measure the CPU cost of a write apart from the disk's.
+void setSyncEnabled(bool enabled);
+bool syncEnabled();
+void syncDirectoryOf(const std::filesystem::path& path);
+
+}  // namespace xbase

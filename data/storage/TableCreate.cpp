@@ -1,0 +1,25 @@
+// New empty tables.
+#include "data/storage/DbfHeader.h"
+#include "data/storage/Journal.h"
+#include "data/storage/PosixFile.h"
+#include "data/storage/TableState.h"
+#include "data/storage/XbaseTable.h"
+
+namespace xbase {
+
+void XbaseTable::create(const std::filesystem::path& dbfPath, const std::vector<FieldInfo>& fields, uint8_t version)
+{
+    const std::vector<uint8_t> bytes = DbfHeader::buildEmptyTable(fields, version, dbfPath.filename().string());
+    PosixFile file = PosixFile::createNew(dbfPath);
+    file.writeAt(0, bytes);
+    file.sync();
+    // An index left behind by an earlier table of that name describes records
+    // that no longer exist.
+    // Likewise a journal: it must never be replayed into the new table.
+    std::error_code ec;
+    if (auto stale = findStructuralIndex(dbfPath); !stale.empty()) std::filesystem::remove(stale, ec);
+    std::filesystem::remove(Journal::pathFor(dbfPath), ec);
+    syncDirectoryOf(dbfPath);
+}
+
+}  // namespace xbase

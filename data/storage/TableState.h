@@ -1,0 +1,75 @@
+#pragma once
+// What an open table holds: its files, the parsed header, the tags of its
+// structural index, and the share mode. Shared by the table object and the
+// cursors it hands out, so a cursor never outlives the files it reads.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/storage/CdxHeader.h"
+#include "data/storage/CdxNode.h"
+#include "data/storage/DbfHeader.h"
+#include "data/storage/FileLocks.h"
+#include "data/storage/Journal.h"
+#include "data/storage/KeyExpression.h"
+#include "data/storage/PosixFile.h"
+#include "data/storage/XbaseTable.h"
+
+namespace xbase {
+
+struct TagInfo {
+    std::string name;            // upper case, no padding
+    uint32_t headerOffset = 0;
+    CdxHeader header;
+    KeyExpression expression;
+    CdxKeyFormat format;
+    std::string writeProblem;    // why writes are refused (empty when fine)
+};
+
+struct TableState {
+    std::filesystem::path dbfPath;
+    std::filesystem::path cdxPath;   // empty when there is no index
+    PosixFile dbf;
+    std::optional<PosixFile> cdx;
+    DbfHeader header;
+    locks::Scheme scheme;
+    OpenMode mode = OpenMode::Shared;
+    bool readOnly = false;
+    std::vector<TagInfo> tags;
+    Journal journal{std::filesystem::path()};
+
+    bool shared() const { return mode == OpenMode::Shared; }
+    std::string dbfName() const { return dbfPath.filename().string(); }
+    std::string cdxName() const { return cdxPath.filename().string(); }
+
+    // Loads the tag directory and every tag header from the open index.
+    void loadTags();
+    // Reads the record count from disk (shared) or returns the known one.
+    uint32_t currentRecordCount();
+    uint32_t indexChangeCounter() const;
+    // Finishes an update a crashed writer left in the journal, taking the
+    // write locks for it in shared mode. No-op when the files are read-only.
+    void recoverIfPending();
+};
+
+// The structural index next to `dbfPath`: same base name, extension .CDX in
+// any letter case. Empty when there is none.
+std::filesystem::path findStructuralIndex(const std::filesystem::path& dbfPath);
+std::filesystem::path newIndexPathFor(const std::filesystem::path& dbfPath);
+
+// Holds the index read lock (shared) for one cursor call in shared mode.
+class IndexReadLock {
+public:
+    explicit IndexReadLock(TableState& state);
+    ~IndexReadLock();
+    IndexReadLock(const IndexReadLock&) = delete;
+    IndexReadLock& operator=(const IndexReadLock&) = delete;
+
+private:
+    TableState& state_;
+    bool held_ = false;
+};
+
+}  // namespace xbase

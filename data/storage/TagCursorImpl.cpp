@@ -1,0 +1,143 @@
+#include "data/storage/TagCursorImpl.h"
+
+#include "data/storage/Bytes.h"
+
+namespace xbase {
+
+TagCursorImpl::TagCursorImpl(std::shared_ptr<TableState> state, size_t tagIndex)
+    : state_(std::move(state)), tagIndex_(tagIndex)
+{
+}
+
+const TagInfo& TagCursorImpl::tag() const { return state_->tags.at(tagIndex_); }
+std::string TagCursorImpl::name() const { return tag().name; }
+std::string TagCursorImpl::expression() const { return tag().header.keyExpression(); }
+uint16_t TagCursorImpl::keyLength() const { return tag().format.keyLength; }
+
+uint32_t TagCursorImpl::currentRoot()
+{
+    uint8_t b[4];
+    state_->cdx->readExact(tag().headerOffset, b, kCorruptIndex, "tag header");
+    const uint32_t root = bytes::le32(b);
+    const uint64_t size = state_->cdx->size();
+    if (root % kCdxPageSize != 0 || root < kCdxHeaderSize || uint64_t(root) + kCdxPageSize > size)
+        throw XbaseError(kCorruptIndex, state_->cdxName() + ": tag " + tag().name + " root pointer " + std::to_string(root) + " is outside the file");
+    return root;
+}
+
+std::optional<uint32_t> TagCursorImpl::result()
+{
+    if (!pos_) return std::nullopt;
+    return pos_->entry().recno;
+}
+
+std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
+{
+    IndexReadLock lock(*state_);
+    counter_ = state_->indexChangeCounter();
+    const size_t k = tag().format.keyLength;
+    std::string wanted(key);
+    if (wanted.size() > k) {
+        // Longer than the key: only trailing blanks may be dropped.
+        if (wanted.find_first_not_of(' ', k) != std::string::npos) {
+            pos_.reset();
+            edge_ = Edge::AfterLast;
+            return std::nullopt;
+        }
+        wanted.resize(k);
+    }
+    wanted.resize(k, ' ');
+    FilePageStore store(*state_->cdx);
+    CdxTree tree(store, tag().format, currentRoot());
+    pos_ = tree.lowerBound(wanted, 0);
+    if (!pos_ || pos_->entry().key != wanted) {
+        pos_.reset();
+        edge_ = Edge::AfterLast;
+        return std::nullopt;
+    }
+    edge_ = Edge::None;
+    return result();
+}
+
+std::optional<uint32_t> TagCursorImpl::first()
+{
+    IndexReadLock lock(*state_);
+    counter_ = state_->indexChangeCounter();
+    FilePageStore store(*state_->cdx);
+    CdxTree tree(store, tag().format, currentRoot());
+    pos_ = tree.first();
+    edge_ = pos_ ? Edge::None : Edge::AfterLast;
+    return result();
+}
+
+std::optional<uint32_t> TagCursorImpl::last()
+{
+    IndexReadLock lock(*state_);
+    counter_ = state_->indexChangeCounter();
+    FilePageStore store(*state_->cdx);
+    CdxTree tree(store, tag().format, currentRoot());
+    pos_ = tree.last();
+    edge_ = pos_ ? Edge::None : Edge::BeforeFirst;
+    return result();
+}
+
+bool TagCursorImpl::resync(CdxTree& tree)
+{
+    const CdxEntry current = pos_->entry();
+    pos_ = tree.lowerBound(current.key, current.recno);
+    return pos_ && pos_->entry().key == current.key && pos_->entry().recno == current.recno;
+}
+
+std::optional<uint32_t> TagCursorImpl::next()
+{
+    if (!pos_) {
+        if (edge_ == Edge::BeforeFirst) return first();
+        return std::nullopt;
+    }
+    IndexReadLock lock(*state_);
+    FilePageStore store(*state_->cdx);
+    CdxTree tree(store, tag().format, currentRoot());
+    const uint32_t counter = state_->indexChangeCounter();
+    if (counter != counter_) {
+        counter_ = counter;
+        if (!resync(tree)) {
+            // The entry went away; what follows it is already the next one.
+            if (!pos_) edge_ = Edge::AfterLast;
+            return result();
+        }
+    }
+    if (!tree.next(*pos_)) {
+        pos_.reset();
+        edge_ = Edge::AfterLast;
+    }
+    return result();
+}
+
+std::optional<uint32_t> TagCursorImpl::prev()
+{
+    if (!pos_) {
+        if (edge_ == Edge::AfterLast) return last();
+        return std::nullopt;
+    }
+    IndexReadLock lock(*state_);
+    FilePageStore store(*state_->cdx);
+    CdxTree tree(store, tag().format, currentRoot());
+    const uint32_t counter = state_->indexChangeCounter();
+    if (counter != counter_) {
+        counter_ = counter;
+        if (!resync(tree)) {
+            if (!pos_) {
+                pos_ = tree.last();
+                if (!pos_) edge_ = Edge::BeforeFirst;
+                return result();
+            }
+        }
+    }
+    if (!tree.prev(*pos_)) {
+        pos_.reset();
+        edge_ = Edge::BeforeFirst;
+    }
+    return result();
+}
+
+}  // namespace xbase

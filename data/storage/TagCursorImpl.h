@@ -1,0 +1,43 @@
+#pragma once
+// A cursor over one tag. It keeps the leaf it stands on together with the
+// index change counter it was read under; when the counter has moved (this
+// or another process wrote), it finds its place again by key and record.
+#include <memory>
+#include <optional>
+
+#include "data/storage/CdxTree.h"
+#include "data/storage/TableState.h"
+#include "data/storage/XbaseTable.h"
+
+namespace xbase {
+
+class TagCursorImpl : public TagCursor {
+public:
+    TagCursorImpl(std::shared_ptr<TableState> state, size_t tagIndex);
+
+    std::string name() const override;
+    std::string expression() const override;
+    uint16_t keyLength() const override;
+    std::optional<uint32_t> seek(std::string_view key) override;
+    std::optional<uint32_t> first() override;
+    std::optional<uint32_t> last() override;
+    std::optional<uint32_t> next() override;
+    std::optional<uint32_t> prev() override;
+
+private:
+    enum class Edge { None, BeforeFirst, AfterLast };
+    const TagInfo& tag() const;
+    uint32_t currentRoot();
+    // Re-finds the current entry when the index changed; false when it is gone
+    // (then `pos_` holds the entry that follows it, if any).
+    bool resync(CdxTree& tree);
+    std::optional<uint32_t> result();
+
+    std::shared_ptr<TableState> state_;
+    size_t tagIndex_;
+    std::optional<CdxPosition> pos_;
+    uint32_t counter_ = 0;
+    Edge edge_ = Edge::None;
+};
+
+}  // namespace xbase

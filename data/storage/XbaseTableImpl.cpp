@@ -1,0 +1,175 @@
+#include "data/storage/XbaseTableImpl.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <utility>
+#include <optional>
+
+#include "data/storage/Bytes.h"
+#include "data/storage/CdxTree.h"
+#include "data/storage/TagCursorImpl.h"
+
+namespace xbase {
+namespace {
+
+constexpr int kLockWaitMs = 5000;
+
+std::string upper(std::string_view s)
+{
+    std::string r(s);
+    for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+// Releases a byte-range lock at scope end.
+class RangeLock {
+public:
+    RangeLock() = default;
+    RangeLock(PosixFile* file, uint64_t offset) : file_(file), offset_(offset) {}
+    RangeLock(RangeLock&& o) noexcept : file_(std::exchange(o.file_, nullptr)), offset_(o.offset_) {}
+    RangeLock& operator=(RangeLock&&) = delete;
+    ~RangeLock()
+    {
+        if (file_) file_->unlockRange(offset_, 1);
+    }
+
+private:
+    PosixFile* file_ = nullptr;
+    uint64_t offset_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<XbaseTable> XbaseTable::open(const std::filesystem::path& dbfPath, OpenMode mode, bool readOnly)
+{
+    return std::make_unique<XbaseTableImpl>(dbfPath, mode, readOnly);
+}
+
+XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mode, bool readOnly)
+    : state_(std::make_shared<TableState>())
+{
+    TableState& s = *state_;
+    s.dbfPath = dbfPath;
+    s.mode = mode;
+    s.readOnly = readOnly;
+    s.journal = Journal(Journal::pathFor(dbfPath));
+    s.dbf = PosixFile::open(dbfPath, true, kFileNotFound);
+    const auto share = mode == OpenMode::Exclusive ? PosixFile::LockKind::Exclusive : PosixFile::LockKind::Shared;
+    if (!s.dbf.tryFlock(share))
+        throw XbaseError(kFileInUse, s.dbfName() + (mode == OpenMode::Exclusive ? ": table is open in another process"
+                                                                                : ": table is open exclusively in another process"));
+    uint8_t first[32] = {};
+    const size_t got = s.dbf.readAt(0, first);
+    if (got < 32) throw XbaseError(kCorruptTable, s.dbfName() + ": file too short for a table header (" + std::to_string(got) + " bytes)");
+    if (auto cdxPath = findStructuralIndex(dbfPath); !cdxPath.empty()) openIndex(cdxPath);
+    s.scheme.cdx = (first[28] & 0x01) != 0;
+    s.recoverIfPending();
+
+    const uint16_t headerLength = DbfHeader::declaredHeaderLength(first);
+    std::vector<uint8_t> head(std::max<size_t>(headerLength, 32));
+    head.resize(s.dbf.readAt(0, head));
+    s.header = DbfHeader::parse(head, s.dbfName());
+    s.scheme.cdx = (s.header.flags & 0x01) != 0;
+    s.scheme.headerLength = s.header.headerLength;
+    s.scheme.recordLength = s.header.recordLength;
+    const uint64_t needed = uint64_t(s.header.headerLength) + uint64_t(s.header.recordCount) * s.header.recordLength;
+    if (needed > s.dbf.size())
+        throw XbaseError(kCorruptTable, s.dbfName() + ": record count " + std::to_string(s.header.recordCount) + " needs " +
+                                            std::to_string(needed) + " bytes but the file has " + std::to_string(s.dbf.size()));
+    s.loadTags();
+}
+
+XbaseTableImpl::~XbaseTableImpl()
+{
+    for (uint32_t r : lockedRecords_) state_->dbf.unlockRange(state_->scheme.recordLock(r), 1);
+}
+
+void XbaseTableImpl::openIndex(const std::filesystem::path& cdxPath)
+{
+    TableState& s = *state_;
+    s.cdxPath = cdxPath;
+    s.cdx = PosixFile::open(cdxPath, true, kFileNotFound);
+    const auto share = s.mode == OpenMode::Exclusive ? PosixFile::LockKind::Exclusive : PosixFile::LockKind::Shared;
+    if (!s.cdx->tryFlock(share)) throw XbaseError(kFileInUse, s.cdxName() + ": index is in use by another process");
+}
+
+std::vector<uint8_t> XbaseTableImpl::blankRecord() const { return std::vector<uint8_t>(state_->header.recordLength, ' '); }
+
+void XbaseTableImpl::readRecord(uint32_t recno, std::span<uint8_t> image)
+{
+    TableState& s = *state_;
+    if (image.size() < s.header.recordLength)
+        throw XbaseError(kBadRecordNumber, s.dbfName() + ": record buffer smaller than the record length");
+    if (recno == 0 || recno > s.header.recordCount) {
+        if (recno == 0 || recno > s.currentRecordCount())
+            throw XbaseError(kBadRecordNumber, s.dbfName() + ": record " + std::to_string(recno) + " does not exist (" +
+                                                   std::to_string(s.header.recordCount) + " records)");
+    }
+    const uint64_t offset = s.header.headerLength + uint64_t(recno - 1) * s.header.recordLength;
+    s.dbf.readExact(offset, image.first(s.header.recordLength), kCorruptTable, "record " + std::to_string(recno));
+}
+
+void XbaseTableImpl::lockRecord(uint32_t recno)
+{
+    TableState& s = *state_;
+    if (!s.shared() || lockedRecords_.count(recno)) return;
+    if (recno == 0 || recno > s.currentRecordCount())
+        throw XbaseError(kBadRecordNumber, s.dbfName() + ": record " + std::to_string(recno) + " does not exist");
+    if (!s.dbf.tryLockRange(s.scheme.recordLock(recno), 1, PosixFile::LockKind::Exclusive))
+        throw XbaseError(kRecordLocked, s.dbfName() + ": record " + std::to_string(recno) + " is locked by another user");
+    lockedRecords_.insert(recno);
+}
+
+void XbaseTableImpl::unlockRecord(uint32_t recno)
+{
+    if (lockedRecords_.erase(recno)) state_->dbf.unlockRange(state_->scheme.recordLock(recno), 1);
+}
+
+std::vector<std::string> XbaseTableImpl::tagNames() const
+{
+    std::vector<std::string> names;
+    for (const TagInfo& t : state_->tags) names.push_back(t.name);
+    return names;
+}
+
+std::unique_ptr<TagCursor> XbaseTableImpl::tag(std::string_view name)
+{
+    const std::string wanted = upper(name);
+    for (size_t i = 0; i < state_->tags.size(); ++i)
+        if (state_->tags[i].name == wanted) return std::make_unique<TagCursorImpl>(state_, i);
+    throw XbaseError(kTagNotFound, (state_->cdx ? state_->cdxName() : state_->dbfName()) + ": no index tag named " + std::string(name));
+}
+
+void XbaseTableImpl::checkWritable(std::span<const uint8_t> image) const
+{
+    const TableState& s = *state_;
+    if (s.readOnly) throw XbaseError(kReadOnly, s.dbfName() + ": table is open read-only");
+    if (!s.dbf.writable()) throw XbaseError(kReadOnly, s.dbfName() + ": file cannot be written");
+    if (s.cdx && !s.cdx->writable()) throw XbaseError(kReadOnly, s.cdxName() + ": index file cannot be written");
+    for (const TagInfo& t : s.tags)
+        if (!t.writeProblem.empty()) throw XbaseError(kBadExpression, t.writeProblem);
+    if (image.size() != s.header.recordLength)
+        throw XbaseError(kBadRecordNumber, s.dbfName() + ": record image has " + std::to_string(image.size()) +
+                                               " bytes, the record length is " + std::to_string(s.header.recordLength));
+}
+
+void XbaseTableImpl::underWriteLocks(const std::function<void()>& update)
+{
+    TableState& s = *state_;
+    std::optional<RangeLock> headerLock, indexLock;
+    if (s.shared()) {
+        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, kLockWaitMs))
+            throw XbaseError(kAppendLocked, s.dbfName() + ": could not lock the table header (another process is writing)");
+        headerLock.emplace(&s.dbf, s.scheme.headerLock());
+        if (s.cdx) {
+            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, kLockWaitMs))
+                throw XbaseError(kAppendLocked, s.cdxName() + ": could not lock the index (another process is reading or writing)");
+            indexLock.emplace(&*s.cdx, locks::kIndexLockOffset);
+        }
+    }
+    s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr);
+    update();
+}
+
+}  // namespace xbase

@@ -1,0 +1,49 @@
+#pragma once
+// The engine's table: a DBF file and its structural CDX index on disk.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "data/storage/TableState.h"
+#include "data/storage/XbaseTable.h"
+
+namespace xbase {
+
+class XbaseTableImpl : public XbaseTable {
+public:
+    XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mode, bool readOnly);
+    ~XbaseTableImpl() override;
+
+    const std::vector<FieldInfo>& fields() const override { return state_->header.fields; }
+    uint32_t recordLength() const override { return state_->header.recordLength; }
+    uint32_t recordCount() override { return state_->currentRecordCount(); }
+    std::vector<uint8_t> blankRecord() const override;
+    void readRecord(uint32_t recno, std::span<uint8_t> image) override;
+    void lockRecord(uint32_t recno) override;
+    void unlockRecord(uint32_t recno) override;
+    void writeRecord(uint32_t recno, std::span<const uint8_t> image) override;
+    uint32_t appendRecord(std::span<const uint8_t> image) override;
+    bool hasIndex() const override { return state_->cdx.has_value(); }
+    std::vector<std::string> tagNames() const override;
+    std::unique_ptr<TagCursor> tag(std::string_view name) override;
+    void createTag(std::string_view name, std::string_view expression, bool unique, bool descending) override;
+    uint32_t indexPageSize() const override { return 512; }
+
+private:
+    void openIndex(const std::filesystem::path& cdxPath);
+    void checkWritable(std::span<const uint8_t> image) const;
+    // Runs `update` holding the header lock and the index write lock, after
+    // finishing any update a crashed writer left in the journal.
+    void underWriteLocks(const std::function<void()>& update);
+    // Journals and applies one record change with its index changes.
+    void commitRecord(uint32_t recno, const std::vector<uint8_t>* oldImage, std::span<const uint8_t> image, bool append);
+    // Lowest record other than `excluded` whose key is `key` (a full scan).
+    std::optional<uint32_t> firstRecordWithKey(const KeyExpression& expression, const std::string& key, uint32_t excluded);
+    void rebuildIndexFile(const std::string& tagName, const std::string& expression, bool unique);
+
+    std::shared_ptr<TableState> state_;
+    std::set<uint32_t> lockedRecords_;
+};
+
+}  // namespace xbase

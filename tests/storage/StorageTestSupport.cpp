@@ -1,0 +1,130 @@
+#include "StorageTestSupport.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include "data/storage/PosixFile.h"
+#include "data/storage/TableState.h"
+
+namespace storage_test {
+
+ScratchDir::ScratchDir()
+{
+    std::random_device rd;
+    auto base = std::filesystem::temp_directory_path();
+    for (int i = 0; i < 100; ++i) {
+        auto p = base / ("qz-storage-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(p)) {
+            path_ = p;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a scratch folder");
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+SyncOff::SyncOff() { xbase::setSyncEnabled(false); }
+SyncOff::~SyncOff() { xbase::setSyncEnabled(true); }
+
+std::vector<xbase::FieldInfo> fileLogFields()
+{
+    return {{"DATE", 'D', 8, 0, 0}, {"FILENAME", 'C', 25, 0, 0}, {"FILCREATED", 'D', 8, 0, 0}, {"COPIED", 'C', 3, 0, 0}};
+}
+
+std::filesystem::path makeFileLog(const std::filesystem::path& dir, const std::string& name)
+{
+    auto path = dir / name;
+    xbase::XbaseTable::create(path, fileLogFields());
+    auto table = xbase::XbaseTable::open(path, xbase::OpenMode::Exclusive, false);
+    table->createTag("FILENAME", "FILENAME", false, false);
+    return path;
+}
+
+static void putField(const xbase::XbaseTable& table, std::vector<uint8_t>& image, const std::string& field,
+                     const std::string& text)
+{
+    for (const auto& f : table.fields()) {
+        if (f.name != field) continue;
+        for (size_t i = 0; i < f.width; ++i) image[f.offset + i] = i < text.size() ? uint8_t(text[i]) : ' ';
+        return;
+    }
+    throw std::runtime_error("no field " + field);
+}
+
+std::vector<uint8_t> fileLogRecord(const xbase::XbaseTable& table, const std::string& fileName, const std::string& date,
+                                   const std::string& copied)
+{
+    auto image = table.blankRecord();
+    putField(table, image, "DATE", date);
+    putField(table, image, "FILENAME", fileName);
+    putField(table, image, "FILCREATED", date);
+    putField(table, image, "COPIED", copied);
+    return image;
+}
+
+std::string fieldText(const xbase::XbaseTable& table, const std::vector<uint8_t>& image, const std::string& field)
+{
+    for (const auto& f : table.fields()) {
+        if (f.name != field) continue;
+        std::string s(reinterpret_cast<const char*>(image.data() + f.offset), f.width);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+        return s;
+    }
+    throw std::runtime_error("no field " + field);
+}
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+CommandResult run(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return result;
+    std::array<char, 4096> buffer {};
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+    int status = ::pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string quote(const std::filesystem::path& path)
+{
+    std::string s = "'";
+    for (char c : path.string()) {
+        if (c == '\'') s += "'\\''";
+        else s += c;
+    }
+    return s + "'";
+}
+
+CommandResult xbaseDump(const std::filesystem::path& dbf, const std::string& tag)
+{
+    std::string cmd = quote(std::filesystem::path(QZ_SOURCE_DIR) / "tests/tools/xbase-dump");
+    if (!tag.empty()) cmd += " --cdx " + quote(xbase::findStructuralIndex(dbf)) + " --tag " + tag;
+    return run(cmd + " " + quote(dbf));
+}
+
+}  // namespace storage_test

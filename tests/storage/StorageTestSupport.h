@@ -1,0 +1,53 @@
+#pragma once
+// Helpers shared by the storage engine tests: scratch folders, the file-log
+// layout, record images, and running the independent readers.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/storage/XbaseTable.h"
+
+namespace storage_test {
+
+// A fresh folder under the build's temporary area, removed at destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Switches fsync off while it lives, for tests that build large sample
+// tables and are not about durability (the crash test keeps it on).
+class SyncOff {
+public:
+    SyncOff();
+    ~SyncOff();
+};
+
+// DATE D8, FILENAME C25, FILCREATED D8, COPIED C3.
+std::vector<xbase::FieldInfo> fileLogFields();
+// A FILELOG.DBF with its FILENAME tag in `dir`.
+std::filesystem::path makeFileLog(const std::filesystem::path& dir, const std::string& name = "FILELOG.DBF");
+std::vector<uint8_t> fileLogRecord(const xbase::XbaseTable& table, const std::string& fileName,
+                                   const std::string& date = "20240315", const std::string& copied = "YES");
+std::string fieldText(const xbase::XbaseTable& table, const std::vector<uint8_t>& image, const std::string& field);
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;
+};
+CommandResult run(const std::string& command);
+std::string quote(const std::filesystem::path& path);
+// tests/tools/xbase-dump, checking one tag (or the table when tag is empty).
+CommandResult xbaseDump(const std::filesystem::path& dbf, const std::string& tag = {});
+
+}  // namespace storage_test
