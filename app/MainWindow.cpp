@@ -18,6 +18,7 @@
 #include "app/PartsProgressBar.h"
 #include "app/TransferGrid.h"
 #include "app/TransferListModel.h"
+#include "app/UploadWiring.h"
 #include "data/LocalTables.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
@@ -53,9 +54,16 @@ TForm1::TForm1(std::string programFolder, std::shared_ptr<TMessageBoxes> message
         return folder.toStdString();
     };
     BuildWindow();
+    NetFTP1.SetPassive(true);
+    NetFTP1.SetReadTimeout(100000);
+    NetAntiFreeze1.ProcessMessages = [](bool handleAll) { ProcessMessages(handleAll); };
+    upload_ = std::make_unique<TUploadWiring>(*this);
 }
 
 TForm1::~TForm1() {
+    // Nothing here may delete the window while its upload run is on the
+    // stack (the run handles events while it waits for the server).
+    Q_ASSERT(!UploadRunning());
     // The bound controls outlive this object's members; detach them first.
     DBGrid3->setModel(nullptr);
     dataSource2_.reset();
@@ -148,7 +156,15 @@ void TForm1::ShowGridCurrentRow() {
 }
 
 void TForm1::BitBtn1Click() {
-    if (uploadRun_) uploadRun_(*this);
+    ++uploadRunning_;
+    struct Done {
+        int& running;
+        ~Done() { --running; }
+    } done{uploadRunning_};
+    if (uploadRun_)
+        uploadRun_(*this);
+    else
+        upload_->Run();
 }
 
 void TForm1::BitBtn2Click() { close(); }

@@ -13,6 +13,8 @@
 #include "app/WorkingValues.h"
 #include "data/DbfSettings.h"
 #include "data/DbfTable.h"
+#include "ftp/NetAntiFreeze.h"
+#include "ftp/NetFTP.h"
 #include "scan/TransferList.h"
 
 class QComboBox;
@@ -26,6 +28,7 @@ class TDataSource;
 class TPartsProgressBar;
 class TTransferGrid;
 class TTransferListModel;
+class TUploadWiring;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -35,7 +38,8 @@ public:
     // The upload run behind the Upload button (`BitBtn1Click`). It gets the
     // window, whose tables, transfer list, working values and controls
     // (Label3, Label9, ProgressBar1, BitBtn1, BitBtn2, Messages()) it uses;
-    // an error it raises ends in the default error report.
+    // an error it raises ends in the default error report. Unless one is
+    // plugged in, Upload runs the window's own upload run.
     using UploadRun = std::function<void(TForm1& form)>;
 
     // An empty `programFolder` means the executable's folder. Without
@@ -43,6 +47,8 @@ public:
     explicit TForm1(std::string programFolder = {}, std::shared_ptr<TMessageBoxes> messages = {},
                     QWidget* parent = nullptr);
     ~TForm1() override;
+    // True while the upload run is on its way (also after the window closed).
+    bool UploadRunning() const { return uploadRunning_ > 0; }
 
     // Shown for the first time: the start-up sequence runs before the window appears.
     void setVisible(bool visible) override;
@@ -81,6 +87,11 @@ public:
     TDbfTable DbfUpLog{"DbfUpLog"};
     TTransferList MemTable_Import{"MemTable_Import"};
     TWorkingValues Values;
+    // Passive, 100 s per reply, port 21. Tests may point it elsewhere (port,
+    // time-outs) before pressing Upload; the program itself never does.
+    TNetFTP NetFTP1;
+    // Lets the window handle its events while NetFTP1 waits for the network.
+    TNetAntiFreeze NetAntiFreeze1;
 
     // Controls (children of the window; named as their objectName).
     QGroupBox* GroupBox2 = nullptr;
@@ -143,6 +154,11 @@ private:
     std::shared_ptr<TMessageBoxes> messages_;
     FolderPicker folderPicker_;
     UploadRun uploadRun_;
+    // Declared after NetFTP1 and the tables its run uses, so it is destroyed first.
+    std::unique_ptr<TUploadWiring> upload_;
+    // Upload runs in progress: the run's stack holds the window while it
+    // waits for the network and handles events in between.
+    int uploadRunning_ = 0;
     bool shownOnce_ = false;
     std::unique_ptr<TDataSource> dataSource1_;
     std::unique_ptr<TTransferListModel> dataSource2_;

@@ -97,7 +97,10 @@ std::vector<FtpServerKind> AvailableFtpServerKinds() {
     return kinds;
 }
 
-RealFtpServer::RealFtpServer(FtpServerKind kind, std::string rootDir) : kind_(kind), rootDir_(std::move(rootDir)) {
+RealFtpServer::RealFtpServer(FtpServerKind kind, std::string rootDir, int fixedPort, std::string extraConfig)
+    : kind_(kind), fixedPort_(fixedPort), extraConfig_(std::move(extraConfig)), rootDir_(std::move(rootDir)) {
+    if ((fixedPort_ != 0 || !extraConfig_.empty()) && kind_ != FtpServerKind::Vsftpd)
+        throw std::runtime_error("a fixed port and extra configuration are offered for vsftpd only");
     workDir_ = MakeTempDir(std::string("qz-") + FtpServerKindName(kind) + "-");
     if (rootDir_.empty()) {
         rootDir_ = workDir_ + "/root";
@@ -134,8 +137,9 @@ void RealFtpServer::StartVsftpd() {
     fs::create_directories(empty);
     ::chmod(empty.c_str(), 0755);
     logPath_ = workDir_ + "/vsftpd.log";
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        int port = FreeLoopbackPort();
+    const int attempts = fixedPort_ != 0 ? 1 : 10;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        int port = fixedPort_ != 0 ? fixedPort_ : FreeLoopbackPort();
         std::ostringstream conf;
         conf << "listen=YES\nlisten_ipv6=NO\nbackground=NO\n"
              << "listen_address=127.0.0.1\nlisten_port=" << port << "\n"
@@ -150,6 +154,7 @@ void RealFtpServer::StartVsftpd() {
              << "vsftpd_log_file=" << logPath_ << "\n"
              << "max_clients=0\nmax_per_ip=0\ndelay_failed_login=0\n";
         conf << "run_as_launching_user=YES\n";
+        if (!extraConfig_.empty()) conf << extraConfig_ << "\n";
         std::string confPath = workDir_ + "/vsftpd.conf";
         WriteFile(confPath, conf.str());
         ::chmod(confPath.c_str(), 0600);

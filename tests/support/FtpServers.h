@@ -24,8 +24,10 @@ public:
     // Starts the server with `rootDir` (created when missing; empty: a fresh
     // temporary folder) as the folder the login lands in and may write to.
     // Returns once the server answers with its greeting; throws
-    // std::runtime_error when it cannot be started.
-    RealFtpServer(FtpServerKind kind, std::string rootDir = {});
+    // std::runtime_error when it cannot be started. A `fixedPort` (vsftpd
+    // only) is used as given, e.g. 21 inside a test's own network namespace;
+    // `extraConfig` (vsftpd only) adds lines to the server's configuration.
+    RealFtpServer(FtpServerKind kind, std::string rootDir = {}, int fixedPort = 0, std::string extraConfig = {});
     ~RealFtpServer();
     RealFtpServer(const RealFtpServer&) = delete;
     RealFtpServer& operator=(const RealFtpServer&) = delete;
@@ -51,6 +53,8 @@ private:
     void Stop();
 
     FtpServerKind kind_;
+    int fixedPort_ = 0;
+    std::string extraConfig_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
     std::string user_, password_;
