@@ -50,8 +50,8 @@ bool CdxTree::descend(std::string_view key, uint32_t recno, bool clampToLast, st
         visited.push_back(offset);
         const CdxPage page = store_.readPage(offset);
         const bool leaf = bytes::le16(page.data()) & 2;
-        if (leafOnly && !leaf) {
-            // Seeks: search the interior node in place, without decoding it.
+        if (!leaf) {
+            // Interior nodes are searched in place, without decoding them.
             const uint16_t attributes = bytes::le16(page.data());
             const uint16_t count = bytes::le16(page.data() + 2);
             const size_t k = format_.keyLength;
@@ -74,6 +74,7 @@ bool CdxTree::descend(std::string_view key, uint32_t recno, bool clampToLast, st
             const uint32_t child = bytes::be32(page.data() + 12 + lo * (k + 8) + k + 4);
             if (std::find(visited.begin(), visited.end(), child) != visited.end())
                 corrupt(store_.fileName(), "child pointer loop at offset " + std::to_string(child));
+            if (!leafOnly) path.push_back({offset, CdxNode{}, lo, false, page});
             offset = child;
             continue;
         }
@@ -239,6 +240,40 @@ bool CdxTree::erase(const std::string& key, uint32_t recno)
     return true;
 }
 
+void CdxTree::decodeStep(Step& step)
+{
+    if (step.decoded) return;
+    step.node = decodeNode(step.page, format_, store_.fileName(), step.offset);
+    if (step.index >= step.node.entries.size())
+        corrupt(store_.fileName(), "interior node at offset " + std::to_string(step.offset) + " changed while it was updated");
+    step.decoded = true;
+}
+
+void CdxTree::patchSlot(std::vector<Step>& path, size_t level, const std::string& key, uint32_t recno)
+{
+    for (;; --level) {
+        Step& step = path[level];
+        if (step.decoded) {
+            // Reached a node this update already decoded: let commit finish.
+            CdxEntry& slot = step.node.entries[step.index];
+            if (slot.key == key && slot.recno == recno) return;
+            slot.key = key;
+            slot.recno = recno;
+            commit(path, level);
+            return;
+        }
+        const size_t k = format_.keyLength;
+        uint8_t* e = step.page.data() + 12 + step.index * (k + 8);
+        if (key.size() != k) corrupt(store_.fileName(), "key of the wrong length in an index update");
+        if (std::memcmp(e, key.data(), k) == 0 && bytes::be32(e + k) == recno) return;
+        std::memcpy(e, key.data(), k);
+        bytes::putBe32(e + k, recno);
+        store_.writePage(step.offset, step.page);
+        const uint16_t count = bytes::le16(step.page.data() + 2);
+        if (level == 0 || step.index + 1 != count) return;
+    }
+}
+
 void CdxTree::commit(std::vector<Step>& path, size_t level)
 {
     Step& step = path[level];
@@ -262,6 +297,7 @@ void CdxTree::commit(std::vector<Step>& path, size_t level)
             writeNode(node.right, r);
         }
         Step& parent = path[level - 1];
+        decodeStep(parent);
         parent.node.entries.erase(parent.node.entries.begin() + std::ptrdiff_t(parent.index));
         commit(path, level - 1);
         return;
@@ -271,6 +307,10 @@ void CdxTree::commit(std::vector<Step>& path, size_t level)
         store_.writePage(step.offset, *page);
         if (level > 0) {
             Step& parent = path[level - 1];
+            if (!parent.decoded) {
+                patchSlot(path, level - 1, node.entries.back().key, node.entries.back().recno);
+                return;
+            }
             CdxEntry& slot = parent.node.entries[parent.index];
             const CdxEntry& greatest = node.entries.back();
             if (slot.key != greatest.key || slot.recno != greatest.recno) {
@@ -328,6 +368,7 @@ void CdxTree::commit(std::vector<Step>& path, size_t level)
         return;
     }
     Step& parent = path[level - 1];
+    decodeStep(parent);
     parent.node.entries[parent.index] = leftTop;
     parent.node.entries.insert(parent.node.entries.begin() + std::ptrdiff_t(parent.index) + 1, rightTop);
     commit(path, level - 1);

@@ -44,11 +44,19 @@ public:
     static uint32_t build(PageStore& store, CdxKeyFormat format, const std::vector<CdxEntry>& entries);
 
 private:
+    // One node on the way down. Interior nodes are searched in their page
+    // and decoded only when an update changes more than one slot's key.
     struct Step {
         uint32_t offset;
         CdxNode node;
         size_t index;
+        bool decoded = true;
+        CdxPage page {};
     };
+    void decodeStep(Step& step);
+    // Sets the key of slot `path[level].index` to (key, recno) in the raw
+    // page, and upwards while it is the node's last slot.
+    void patchSlot(std::vector<Step>& path, size_t level, const std::string& key, uint32_t recno);
     CdxNode readNode(uint32_t offset);
     void writeNode(uint32_t offset, const CdxNode& node);
     // Descends to the leaf for (key, recno); `clampToLast` follows the last

@@ -98,12 +98,14 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     std::vector<TagPlan> plans;
     uint32_t counter = 0;
     if (s.cdx) {
-        counter = s.indexChangeCounter();
-        FilePageStore store(*s.cdx);
-        for (const TagInfo& tag : s.tags) {
+        counter = s.refreshIndexCache();
+        FilePageStore store(*s.cdx, &s.indexCache);
+        for (size_t t = 0; t < s.tags.size(); ++t) {
+            const TagInfo& tag = s.tags[t];
             if (tag.name == tagName) continue;
             TagPlan plan{tag.name, tag.header, tag.format, {}};
-            CdxTree tree(store, tag.format, tag.header.root());
+            // The root as it is now: updates since the open may have split it.
+            CdxTree tree(store, tag.format, s.tagRoot(t));
             for (auto pos = tree.first(); pos; ) {
                 plan.entries.push_back(pos->entry());
                 plan.entries.back().child = 0;

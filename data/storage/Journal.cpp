@@ -48,17 +48,26 @@ uint64_t journalReplays() { return g_replays.load(); }
 
 uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc)
 {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t {};
+    // Slicing by eight: a journal entry holds whole index pages.
+    using Tables = std::array<std::array<uint32_t, 256>, 8>;
+    static const Tables t = [] {
+        Tables x {};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+            x[0][i] = c;
         }
-        return t;
+        for (uint32_t i = 0; i < 256; ++i)
+            for (size_t s = 1; s < 8; ++s) x[s][i] = (x[s - 1][i] >> 8) ^ x[0][x[s - 1][i] & 0xFF];
+        return x;
     }();
     crc = ~crc;
-    for (size_t i = 0; i < length; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    for (; length >= 8; data += 8, length -= 8) {
+        const uint32_t lo = crc ^ (uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
+        crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][data[4]] ^
+              t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+    }
+    for (; length > 0; ++data, --length) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -97,16 +106,19 @@ void Journal::commit(const std::vector<JournalWrite>& writes, PosixFile& table, 
 {
     size_t bodySize = 0;
     for (const JournalWrite& w : writes) bodySize += kEntryHeader + w.bytes.size();
-    std::vector<uint8_t> buffer(kHeaderSize + bodySize);
+    std::vector<uint8_t>& buffer = buffer_;
+    buffer.resize(kHeaderSize + bodySize);
     uint8_t* p = buffer.data() + kHeaderSize;
     for (const JournalWrite& w : writes) {
         p[0] = w.target;
+        p[1] = p[2] = p[3] = 0;
         bytes::putLe32(p + 4, uint32_t(w.bytes.size()));
         putLe64(p + 8, w.offset);
         std::memcpy(p + kEntryHeader, w.bytes.data(), w.bytes.size());
         p += kEntryHeader + w.bytes.size();
     }
     std::memcpy(buffer.data(), kMagic, 4);
+    std::memset(buffer.data() + 4, 0, kHeaderSize - 4);
     bytes::putLe32(buffer.data() + 4, uint32_t(writes.size()));
     putLe64(buffer.data() + 8, bodySize);
     bytes::putLe32(buffer.data() + 16, crc32(buffer.data() + kHeaderSize, bodySize));

@@ -42,6 +42,7 @@ private:
     bool openExisting();
     std::filesystem::path path_;
     PosixFile file_;
+    std::vector<uint8_t> buffer_;   // kept between commits: no allocation per update
 };
 
 // Updates replayed from a journal by this process (tests report it).

@@ -11,16 +11,22 @@ std::atomic<uint64_t> g_pageReads{0};
 
 uint64_t indexPageReads() { return g_pageReads.load(std::memory_order_relaxed); }
 
-FilePageStore::FilePageStore(const PosixFile& file) : file_(file), name_(file.name()), size_(file.size()) {}
+FilePageStore::FilePageStore(const PosixFile& file, IndexCache* cache)
+    : file_(file), cache_(cache), name_(file.name()), size_(cache ? cache->fileSize : file.size())
+{
+}
 
 CdxPage FilePageStore::readPage(uint32_t offset)
 {
+    if (cache_)
+        if (const CdxPage* cached = cache_->find(offset)) return *cached;
     if (offset % kCdxPageSize != 0 || offset < kCdxPageSize || uint64_t(offset) + kCdxPageSize > size_)
         throw XbaseError(kCorruptIndex, name_ + ": page pointer " + std::to_string(offset) + " is outside the file (size " +
                                             std::to_string(size_) + ")");
     CdxPage page;
     file_.readExact(offset, page, kCorruptIndex, "index page");
     g_pageReads.fetch_add(1, std::memory_order_relaxed);
+    if (cache_) cache_->remember(offset, page);
     return page;
 }
 
@@ -34,8 +40,8 @@ uint32_t FilePageStore::allocatePage()
     throw XbaseError(kReadOnly, name_ + ": index pages are allocated only inside an update");
 }
 
-PendingPageStore::PendingPageStore(const PosixFile& file)
-    : FilePageStore(file), end_((size_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize)
+PendingPageStore::PendingPageStore(const PosixFile& file, IndexCache* cache)
+    : FilePageStore(file, cache), end_((size_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize)
 {
 }
 

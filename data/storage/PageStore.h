@@ -1,14 +1,61 @@
 #pragma once
 // Where CDX nodes come from and go to: the index file itself for reads, or
 // a pending update that keeps changed and new pages until it is committed.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "data/storage/CdxNode.h"
 #include "data/storage/PosixFile.h"
 
 namespace xbase {
+
+// Index pages and tag roots read while the index's change counter had one
+// value. Every writer (this engine, Harbour, FoxPro) bumps the counter, so
+// while it still reads the same the cached bytes are what is on disk; when
+// it has moved, everything is dropped. Only used while an index lock is held.
+struct IndexCache {
+    // Interior pages are few (about 2,200 for a 1M-key tag) and on every
+    // seek's way; leaves are many and touched once, so they get a small
+    // corner of their own and cannot push the interior pages out.
+    static constexpr size_t kMaxInteriorPages = 4096;   // 2 MiB
+    static constexpr size_t kMaxLeafPages = 256;
+
+    bool valid = false;
+    uint32_t counter = 0;
+    uint64_t fileSize = 0;
+    std::vector<uint32_t> roots;   // per tag; 0 when not read yet
+
+    void drop()
+    {
+        valid = false;
+        interior_.clear();
+        leaves_.clear();
+        roots.clear();
+    }
+    const CdxPage* find(uint32_t offset) const
+    {
+        if (auto it = interior_.find(offset); it != interior_.end()) return &it->second;
+        if (auto it = leaves_.find(offset); it != leaves_.end()) return &it->second;
+        return nullptr;
+    }
+    void remember(uint32_t offset, const CdxPage& page)
+    {
+        const bool leaf = page[0] & 2;
+        // A page may change kind when it is reused; keep it in one map only.
+        (leaf ? interior_ : leaves_).erase(offset);
+        auto& pages = leaf ? leaves_ : interior_;
+        if (pages.size() >= (leaf ? kMaxLeafPages : kMaxInteriorPages) && !pages.count(offset)) pages.erase(pages.begin());
+        pages[offset] = page;
+    }
+
+private:
+    std::unordered_map<uint32_t, CdxPage> interior_;
+    std::unordered_map<uint32_t, CdxPage> leaves_;
+};
 
 class PageStore {
 public:
@@ -19,10 +66,11 @@ public:
     virtual uint32_t allocatePage() = 0;
 };
 
-// Reads pages straight from the file (no cache: what is on disk now).
+// Reads pages from the file, or from `cache` when one is given (it must be
+// current: see TableState::refreshIndexCache).
 class FilePageStore : public PageStore {
 public:
-    explicit FilePageStore(const PosixFile& file);
+    explicit FilePageStore(const PosixFile& file, IndexCache* cache = nullptr);
     const std::string& fileName() const override { return name_; }
     CdxPage readPage(uint32_t offset) override;
     void writePage(uint32_t offset, const CdxPage& page) override;
@@ -30,6 +78,7 @@ public:
 
 protected:
     const PosixFile& file_;
+    IndexCache* cache_;
     std::string name_;
     uint64_t size_;
 };
@@ -37,11 +86,13 @@ protected:
 // Collects the pages an update changes; reads see them first.
 class PendingPageStore : public FilePageStore {
 public:
-    explicit PendingPageStore(const PosixFile& file);
+    explicit PendingPageStore(const PosixFile& file, IndexCache* cache = nullptr);
     CdxPage readPage(uint32_t offset) override;
     void writePage(uint32_t offset, const CdxPage& page) override;
     uint32_t allocatePage() override;
     const std::map<uint32_t, CdxPage>& pages() const { return pages_; }
+    // File size once the pages are written.
+    uint64_t endOfFile() const { return pages_.empty() ? size_ : std::max(size_, uint64_t(pages_.rbegin()->first) + kCdxPageSize); }
 
 private:
     std::map<uint32_t, CdxPage> pages_;

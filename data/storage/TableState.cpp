@@ -49,14 +49,20 @@ std::filesystem::path newIndexPathFor(const std::filesystem::path& dbfPath)
 uint32_t TableState::currentRecordCount()
 {
     if (shared()) {
-        uint8_t b[4];
-        dbf.readExact(DbfHeader::kCountOffset, b, kCorruptTable, "record count");
-        const uint32_t count = bytes::le32(b);
-        const uint64_t size = dbf.size();
+        uint8_t b[8];
+        dbf.readExact(0, b, kCorruptTable, "record count");
+        const uint32_t count = bytes::le32(b + DbfHeader::kCountOffset);
         const uint64_t needed = uint64_t(header.headerLength) + uint64_t(count) * header.recordLength;
-        if (needed > size)
-            throw XbaseError(kCorruptTable, dbfName() + ": record count " + std::to_string(count) + " needs " +
-                                                std::to_string(needed) + " bytes but the file has " + std::to_string(size));
+        // Tables only grow while shared, so the size is asked for only when
+        // the count reaches past what is known to be there.
+        if (needed > knownTableSize) {
+            const uint64_t size = dbf.size();
+            if (needed > size)
+                throw XbaseError(kCorruptTable, dbfName() + ": record count " + std::to_string(count) + " needs " +
+                                                    std::to_string(needed) + " bytes but the file has " + std::to_string(size));
+            knownTableSize = size;
+        }
+        std::copy(b + 1, b + 8, headerStamp);
         header.recordCount = count;
     }
     return header.recordCount;
@@ -70,9 +76,37 @@ uint32_t TableState::indexChangeCounter() const
     return bytes::be32(b);
 }
 
+uint32_t TableState::refreshIndexCache()
+{
+    const uint32_t counter = indexChangeCounter();
+    if (!indexCache.valid || indexCache.counter != counter) {
+        indexCache.drop();
+        indexCache.fileSize = cdx->size();
+        indexCache.roots.assign(tags.size(), 0);
+        indexCache.counter = counter;
+        indexCache.valid = true;
+    }
+    return counter;
+}
+
+uint32_t TableState::tagRoot(size_t tagIndex)
+{
+    uint32_t& root = indexCache.roots.at(tagIndex);
+    if (root != 0) return root;
+    const TagInfo& tag = tags.at(tagIndex);
+    uint8_t b[4];
+    cdx->readExact(tag.headerOffset, b, kCorruptIndex, "tag header");
+    const uint32_t onDisk = bytes::le32(b);
+    if (onDisk % kCdxPageSize != 0 || onDisk < kCdxHeaderSize || uint64_t(onDisk) + kCdxPageSize > indexCache.fileSize)
+        throw XbaseError(kCorruptIndex, cdxName() + ": tag " + tag.name + " root pointer " + std::to_string(onDisk) + " is outside the file");
+    root = onDisk;
+    return root;
+}
+
 void TableState::loadTags()
 {
     tags.clear();
+    indexCache.drop();
     if (!cdx) return;
     const std::string name = cdxName();
     const uint64_t size = cdx->size();
@@ -121,6 +155,7 @@ void TableState::recoverIfPending()
 {
     if (!dbf.writable() || (cdx && !cdx->writable())) return;
     if (!journal.pending()) return;
+    indexCache.drop();
     if (!shared()) {
         journal.recover(dbf, cdx ? &*cdx : nullptr);
         return;

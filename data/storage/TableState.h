@@ -14,6 +14,7 @@
 #include "data/storage/FileLocks.h"
 #include "data/storage/Journal.h"
 #include "data/storage/KeyExpression.h"
+#include "data/storage/PageStore.h"
 #include "data/storage/PosixFile.h"
 #include "data/storage/XbaseTable.h"
 
@@ -39,6 +40,9 @@ struct TableState {
     bool readOnly = false;
     std::vector<TagInfo> tags;
     Journal journal{std::filesystem::path()};
+    IndexCache indexCache;
+    uint64_t knownTableSize = 0;     // the table file was at least this long
+    uint8_t headerStamp[7] = {};     // header bytes 1-7 (date, count) as last read or written
 
     bool shared() const { return mode == OpenMode::Shared; }
     std::string dbfName() const { return dbfPath.filename().string(); }
@@ -49,6 +53,11 @@ struct TableState {
     // Reads the record count from disk (shared) or returns the known one.
     uint32_t currentRecordCount();
     uint32_t indexChangeCounter() const;
+    // Reads the change counter once and drops the index cache when it has
+    // moved; returns it. Call holding an index lock (or exclusively open).
+    uint32_t refreshIndexCache();
+    // The tag's current root page (checked), from the cache when it is known.
+    uint32_t tagRoot(size_t tagIndex);
     // Finishes an update a crashed writer left in the journal, taking the
     // write locks for it in shared mode. No-op when the files are read-only.
     void recoverIfPending();

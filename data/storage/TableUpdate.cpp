@@ -73,19 +73,19 @@ void XbaseTableImpl::commitRecord(uint32_t recno, const std::vector<uint8_t>* ol
     // In-place order, should a crash tear it before the journal is replayed:
     // the record, pages nothing points to yet, the changed pages and roots,
     // and last the header, which makes an appended record count.
+    uint32_t counter = 0;
+    std::optional<PendingPageStore> store;
+    std::vector<std::pair<size_t, uint32_t>> newRoots;
     if (s.cdx) {
-        const uint64_t indexSize = s.cdx->size();
+        counter = s.refreshIndexCache();
+        const uint64_t indexSize = s.indexCache.fileSize;
         std::vector<JournalWrite> roots;
-        PendingPageStore store(*s.cdx);
+        store.emplace(*s.cdx, &s.indexCache);
         std::string oldKey, newKey;
-        for (const TagInfo& tag : s.tags) {
-            uint8_t rootBytes[4];
-            s.cdx->readExact(tag.headerOffset, rootBytes, kCorruptIndex, "tag header");
-            const uint32_t root = bytes::le32(rootBytes);
-            CdxHeader check = tag.header;
-            check.setRoot(root);
-            check.validate(s.cdxName(), tag.headerOffset, s.cdx->size());
-            CdxTree tree(store, tag.format, root);
+        for (size_t t = 0; t < s.tags.size(); ++t) {
+            const TagInfo& tag = s.tags[t];
+            const uint32_t root = s.tagRoot(t);
+            CdxTree tree(*store, tag.format, root);
             newKey.clear();
             tag.expression.evaluate(image, newKey);
             if (oldImage) {
@@ -110,26 +110,42 @@ void XbaseTableImpl::commitRecord(uint32_t recno, const std::vector<uint8_t>* ol
                 JournalWrite w{1, tag.headerOffset, std::vector<uint8_t>(4)};
                 bytes::putLe32(w.bytes.data(), tree.root());
                 roots.push_back(std::move(w));
+                newRoots.emplace_back(t, tree.root());
             }
         }
         for (bool fresh : {true, false})
-            for (const auto& [offset, page] : store.pages())
+            for (const auto& [offset, page] : store->pages())
                 if ((offset >= indexSize) == fresh) writes.push_back(JournalWrite{1, offset, std::vector<uint8_t>(page.begin(), page.end())});
         for (auto& w : roots) writes.push_back(std::move(w));
         // Other processes drop their cached pages when this counter moves.
-        JournalWrite counter{1, 8, std::vector<uint8_t>(4)};
-        bytes::putBe32(counter.bytes.data(), s.indexChangeCounter() + 1);
-        writes.push_back(std::move(counter));
+        JournalWrite bump{1, 8, std::vector<uint8_t>(4)};
+        bytes::putBe32(bump.bytes.data(), counter + 1);
+        writes.push_back(std::move(bump));
     }
-    {
-        // Last-update date, and the record count (new on append).
-        JournalWrite header{0, 1, std::vector<uint8_t>(7)};
-        uint8_t stamp[8] = {};
-        DbfHeader::stampDateAndCount(stamp, s.header.version, append ? recno : s.header.recordCount);
-        std::copy(stamp + 1, stamp + 8, header.bytes.begin());
-        writes.push_back(std::move(header));
+    // Last-update date, and the record count (new on append); a rewrite on
+    // the day of the last one leaves the header as it is.
+    uint8_t stamp[8] = {};
+    DbfHeader::stampDateAndCount(stamp, s.header.version, append ? recno : s.header.recordCount);
+    const bool headerChanges = !std::equal(stamp + 1, stamp + 8, s.headerStamp);
+    if (headerChanges) writes.push_back(JournalWrite{0, 1, std::vector<uint8_t>(stamp + 1, stamp + 8)});
+    try {
+        s.journal.commit(writes, s.dbf, s.cdx ? &*s.cdx : nullptr);
+    } catch (...) {
+        // What reached the files is not known: read everything afresh.
+        s.indexCache.drop();
+        s.knownTableSize = 0;
+        throw;
     }
-    s.journal.commit(writes, s.dbf, s.cdx ? &*s.cdx : nullptr);
+    if (headerChanges) std::copy(stamp + 1, stamp + 8, s.headerStamp);
+    s.knownTableSize = std::max(s.knownTableSize, recordOffset + image.size() + (append ? 1 : 0));
+    if (store) {
+        // The cache now holds what this update wrote, under the new counter.
+        IndexCache& cache = s.indexCache;
+        for (const auto& [offset, page] : store->pages()) cache.remember(offset, page);
+        for (const auto& [t, root] : newRoots) cache.roots.at(t) = root;
+        cache.fileSize = store->endOfFile();
+        cache.counter = counter + 1;
+    }
 }
 
 }  // namespace xbase

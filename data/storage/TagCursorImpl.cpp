@@ -1,7 +1,5 @@
 #include "data/storage/TagCursorImpl.h"
 
-#include "data/storage/Bytes.h"
-
 namespace xbase {
 
 TagCursorImpl::TagCursorImpl(std::shared_ptr<TableState> state, size_t tagIndex)
@@ -14,16 +12,7 @@ std::string TagCursorImpl::name() const { return tag().name; }
 std::string TagCursorImpl::expression() const { return tag().header.keyExpression(); }
 uint16_t TagCursorImpl::keyLength() const { return tag().format.keyLength; }
 
-uint32_t TagCursorImpl::currentRoot()
-{
-    uint8_t b[4];
-    state_->cdx->readExact(tag().headerOffset, b, kCorruptIndex, "tag header");
-    const uint32_t root = bytes::le32(b);
-    const uint64_t size = state_->cdx->size();
-    if (root % kCdxPageSize != 0 || root < kCdxHeaderSize || uint64_t(root) + kCdxPageSize > size)
-        throw XbaseError(kCorruptIndex, state_->cdxName() + ": tag " + tag().name + " root pointer " + std::to_string(root) + " is outside the file");
-    return root;
-}
+uint32_t TagCursorImpl::currentRoot() { return state_->tagRoot(tagIndex_); }
 
 std::optional<uint32_t> TagCursorImpl::result()
 {
@@ -34,7 +23,7 @@ std::optional<uint32_t> TagCursorImpl::result()
 std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
 {
     IndexReadLock lock(*state_);
-    counter_ = state_->indexChangeCounter();
+    counter_ = state_->refreshIndexCache();
     const size_t k = tag().format.keyLength;
     std::string wanted(key);
     if (wanted.size() > k) {
@@ -47,7 +36,7 @@ std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
         wanted.resize(k);
     }
     wanted.resize(k, ' ');
-    FilePageStore store(*state_->cdx);
+    FilePageStore store(*state_->cdx, &state_->indexCache);
     CdxTree tree(store, tag().format, currentRoot());
     pos_ = tree.lowerBound(wanted, 0);
     if (!pos_ || pos_->entry().key != wanted) {
@@ -62,8 +51,8 @@ std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
 std::optional<uint32_t> TagCursorImpl::first()
 {
     IndexReadLock lock(*state_);
-    counter_ = state_->indexChangeCounter();
-    FilePageStore store(*state_->cdx);
+    counter_ = state_->refreshIndexCache();
+    FilePageStore store(*state_->cdx, &state_->indexCache);
     CdxTree tree(store, tag().format, currentRoot());
     pos_ = tree.first();
     edge_ = pos_ ? Edge::None : Edge::AfterLast;
@@ -73,8 +62,8 @@ std::optional<uint32_t> TagCursorImpl::first()
 std::optional<uint32_t> TagCursorImpl::last()
 {
     IndexReadLock lock(*state_);
-    counter_ = state_->indexChangeCounter();
-    FilePageStore store(*state_->cdx);
+    counter_ = state_->refreshIndexCache();
+    FilePageStore store(*state_->cdx, &state_->indexCache);
     CdxTree tree(store, tag().format, currentRoot());
     pos_ = tree.last();
     edge_ = pos_ ? Edge::None : Edge::BeforeFirst;
@@ -95,9 +84,9 @@ std::optional<uint32_t> TagCursorImpl::next()
         return std::nullopt;
     }
     IndexReadLock lock(*state_);
-    FilePageStore store(*state_->cdx);
+    const uint32_t counter = state_->refreshIndexCache();
+    FilePageStore store(*state_->cdx, &state_->indexCache);
     CdxTree tree(store, tag().format, currentRoot());
-    const uint32_t counter = state_->indexChangeCounter();
     if (counter != counter_) {
         counter_ = counter;
         if (!resync(tree)) {
@@ -120,9 +109,9 @@ std::optional<uint32_t> TagCursorImpl::prev()
         return std::nullopt;
     }
     IndexReadLock lock(*state_);
-    FilePageStore store(*state_->cdx);
+    const uint32_t counter = state_->refreshIndexCache();
+    FilePageStore store(*state_->cdx, &state_->indexCache);
     CdxTree tree(store, tag().format, currentRoot());
-    const uint32_t counter = state_->indexChangeCounter();
     if (counter != counter_) {
         counter_ = counter;
         if (!resync(tree)) {

@@ -74,9 +74,11 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
     s.scheme.headerLength = s.header.headerLength;
     s.scheme.recordLength = s.header.recordLength;
     const uint64_t needed = uint64_t(s.header.headerLength) + uint64_t(s.header.recordCount) * s.header.recordLength;
-    if (needed > s.dbf.size())
+    s.knownTableSize = s.dbf.size();
+    if (needed > s.knownTableSize)
         throw XbaseError(kCorruptTable, s.dbfName() + ": record count " + std::to_string(s.header.recordCount) + " needs " +
-                                            std::to_string(needed) + " bytes but the file has " + std::to_string(s.dbf.size()));
+                                            std::to_string(needed) + " bytes but the file has " + std::to_string(s.knownTableSize));
+    std::copy(head.begin() + 1, head.begin() + 8, s.headerStamp);
     s.loadTags();
 }
 
@@ -114,7 +116,8 @@ void XbaseTableImpl::lockRecord(uint32_t recno)
 {
     TableState& s = *state_;
     if (!s.shared() || lockedRecords_.count(recno)) return;
-    if (recno == 0 || recno > s.currentRecordCount())
+    // Records are never removed while shared: a number within the known count exists.
+    if (recno == 0 || (recno > s.header.recordCount && recno > s.currentRecordCount()))
         throw XbaseError(kBadRecordNumber, s.dbfName() + ": record " + std::to_string(recno) + " does not exist");
     if (!s.dbf.tryLockRange(s.scheme.recordLock(recno), 1, PosixFile::LockKind::Exclusive))
         throw XbaseError(kRecordLocked, s.dbfName() + ": record " + std::to_string(recno) + " is locked by another user");
@@ -168,7 +171,10 @@ void XbaseTableImpl::underWriteLocks(const std::function<void()>& update)
             indexLock.emplace(&*s.cdx, locks::kIndexLockOffset);
         }
     }
-    s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr);
+    if (s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr)) {
+        s.indexCache.drop();
+        s.knownTableSize = 0;
+    }
     update();
 }
 
