@@ -22,6 +22,7 @@
 
 #include "ftp/NetFTP.h"
 #include "ftp/NetReply.h"
+#include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 
 namespace fs = std::filesystem;
@@ -42,12 +43,7 @@ Run UploadOurs(const qz::test::RealFtpServer& server, const std::string& file, l
     getrusage(RUSAGE_SELF, &before);
     auto start = Clock::now();
     TNetFTP ftp;
-    ftp.SetHost(server.Host());
-    ftp.SetPort(server.Port());
-    ftp.SetUsername(server.User());
-    ftp.SetPassword(server.Password());
-    ftp.SetPassive(true);
-    ftp.SetReadTimeout(100000);
+    qz::test::PointClientAt(ftp, server);
     sendEvents = 0;
     ftp.OnWork = [&](TNetComponent&, TWorkMode, long long) { ++sendEvents; };
     ftp.ConnectToServer();

@@ -29,6 +29,7 @@
 #include "app/MessageBoxes.h"
 #include "data/DateTime.h"
 #include "ftp/NetFTP.h"
+#include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 
 namespace fs = std::filesystem;
@@ -107,12 +108,7 @@ WindowRun RunWindow(const qz::test::RealFtpServer& server, const std::string& so
 double RunClientOnly(const qz::test::RealFtpServer& server, const std::vector<std::string>& paths) {
     const auto start = Clock::now();
     TNetFTP ftp;
-    ftp.SetHost(server.Host());
-    ftp.SetPort(server.Port());
-    ftp.SetUsername(server.User());
-    ftp.SetPassword(server.Password());
-    ftp.SetPassive(true);
-    ftp.SetReadTimeout(100000);
+    qz::test::PointClientAt(ftp, server);
     ftp.ConnectToServer();
     ftp.ChangeFolder("client");
     for (const std::string& path : paths) {

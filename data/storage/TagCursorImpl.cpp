@@ -22,52 +22,49 @@ std::optional<uint32_t> TagCursorImpl::result()
 
 std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
 {
-    IndexReadLock lock(*state_);
-    counter_ = state_->refreshIndexCache();
-    const size_t k = tag().format.keyLength;
-    std::string wanted(key);
-    if (wanted.size() > k) {
-        // Longer than the key: only trailing blanks may be dropped.
-        if (wanted.find_first_not_of(' ', k) != std::string::npos) {
+    return underLock([&](CdxTree& tree, uint32_t counter) -> std::optional<uint32_t> {
+        counter_ = counter;
+        const size_t k = tag().format.keyLength;
+        std::string wanted(key);
+        if (wanted.size() > k) {
+            // Longer than the key: only trailing blanks may be dropped.
+            if (wanted.find_first_not_of(' ', k) != std::string::npos) {
+                pos_.reset();
+                edge_ = Edge::AfterLast;
+                return std::nullopt;
+            }
+            wanted.resize(k);
+        }
+        wanted.resize(k, ' ');
+        pos_ = tree.lowerBound(wanted, 0);
+        if (!pos_ || pos_->entry().key != wanted) {
             pos_.reset();
             edge_ = Edge::AfterLast;
             return std::nullopt;
         }
-        wanted.resize(k);
-    }
-    wanted.resize(k, ' ');
-    FilePageStore store(*state_->cdx, &state_->indexCache);
-    CdxTree tree(store, tag().format, currentRoot());
-    pos_ = tree.lowerBound(wanted, 0);
-    if (!pos_ || pos_->entry().key != wanted) {
-        pos_.reset();
-        edge_ = Edge::AfterLast;
-        return std::nullopt;
-    }
-    edge_ = Edge::None;
-    return result();
+        edge_ = Edge::None;
+        return result();
+    });
 }
 
 std::optional<uint32_t> TagCursorImpl::first()
 {
-    IndexReadLock lock(*state_);
-    counter_ = state_->refreshIndexCache();
-    FilePageStore store(*state_->cdx, &state_->indexCache);
-    CdxTree tree(store, tag().format, currentRoot());
-    pos_ = tree.first();
-    edge_ = pos_ ? Edge::None : Edge::AfterLast;
-    return result();
+    return underLock([&](CdxTree& tree, uint32_t counter) {
+        counter_ = counter;
+        pos_ = tree.first();
+        edge_ = pos_ ? Edge::None : Edge::AfterLast;
+        return result();
+    });
 }
 
 std::optional<uint32_t> TagCursorImpl::last()
 {
-    IndexReadLock lock(*state_);
-    counter_ = state_->refreshIndexCache();
-    FilePageStore store(*state_->cdx, &state_->indexCache);
-    CdxTree tree(store, tag().format, currentRoot());
-    pos_ = tree.last();
-    edge_ = pos_ ? Edge::None : Edge::BeforeFirst;
-    return result();
+    return underLock([&](CdxTree& tree, uint32_t counter) {
+        counter_ = counter;
+        pos_ = tree.last();
+        edge_ = pos_ ? Edge::None : Edge::BeforeFirst;
+        return result();
+    });
 }
 
 bool TagCursorImpl::resync(CdxTree& tree)
@@ -83,23 +80,21 @@ std::optional<uint32_t> TagCursorImpl::next()
         if (edge_ == Edge::BeforeFirst) return first();
         return std::nullopt;
     }
-    IndexReadLock lock(*state_);
-    const uint32_t counter = state_->refreshIndexCache();
-    FilePageStore store(*state_->cdx, &state_->indexCache);
-    CdxTree tree(store, tag().format, currentRoot());
-    if (counter != counter_) {
-        counter_ = counter;
-        if (!resync(tree)) {
-            // The entry went away; what follows it is already the next one.
-            if (!pos_) edge_ = Edge::AfterLast;
-            return result();
+    return underLock([&](CdxTree& tree, uint32_t counter) {
+        if (counter != counter_) {
+            counter_ = counter;
+            if (!resync(tree)) {
+                // The entry went away; what follows it is already the next one.
+                if (!pos_) edge_ = Edge::AfterLast;
+                return result();
+            }
         }
-    }
-    if (!tree.next(*pos_)) {
-        pos_.reset();
-        edge_ = Edge::AfterLast;
-    }
-    return result();
+        if (!tree.next(*pos_)) {
+            pos_.reset();
+            edge_ = Edge::AfterLast;
+        }
+        return result();
+    });
 }
 
 std::optional<uint32_t> TagCursorImpl::prev()
@@ -108,25 +103,23 @@ std::optional<uint32_t> TagCursorImpl::prev()
         if (edge_ == Edge::AfterLast) return last();
         return std::nullopt;
     }
-    IndexReadLock lock(*state_);
-    const uint32_t counter = state_->refreshIndexCache();
-    FilePageStore store(*state_->cdx, &state_->indexCache);
-    CdxTree tree(store, tag().format, currentRoot());
-    if (counter != counter_) {
-        counter_ = counter;
-        if (!resync(tree)) {
-            if (!pos_) {
-                pos_ = tree.last();
-                if (!pos_) edge_ = Edge::BeforeFirst;
-                return result();
+    return underLock([&](CdxTree& tree, uint32_t counter) {
+        if (counter != counter_) {
+            counter_ = counter;
+            if (!resync(tree)) {
+                if (!pos_) {
+                    pos_ = tree.last();
+                    if (!pos_) edge_ = Edge::BeforeFirst;
+                    return result();
+                }
             }
         }
-    }
-    if (!tree.prev(*pos_)) {
-        pos_.reset();
-        edge_ = Edge::BeforeFirst;
-    }
-    return result();
+        if (!tree.prev(*pos_)) {
+            pos_.reset();
+            edge_ = Edge::BeforeFirst;
+        }
+        return result();
+    });
 }
 
 }  // namespace xbase

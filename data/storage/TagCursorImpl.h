@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "data/storage/CdxTree.h"
+#include "data/storage/PageStore.h"
 #include "data/storage/TableState.h"
 #include "data/storage/XbaseTable.h"
 
@@ -32,6 +33,16 @@ private:
     // (then `pos_` holds the entry that follows it, if any).
     bool resync(CdxTree& tree);
     std::optional<uint32_t> result();
+    // Runs `step(tree, counter)` under the index read lock, on the tag's tree
+    // as it is now (the page cache refreshed against the change counter).
+    template <class Step>
+    std::optional<uint32_t> underLock(Step step) {
+        IndexReadLock lock(*state_);
+        const uint32_t counter = state_->refreshIndexCache();
+        FilePageStore store(*state_->cdx, &state_->indexCache);
+        CdxTree tree(store, tag().format, currentRoot());
+        return step(tree, counter);
+    }
 
     std::shared_ptr<TableState> state_;
     size_t tagIndex_;

@@ -9,6 +9,7 @@
 #include "ftp/NetExceptions.h"
 #include "ftp/NetFTP.h"
 #include "tests/ftp/FtpTestHelpers.h"
+#include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 
 using namespace qz::test;
@@ -23,12 +24,7 @@ std::string ReadAll(const std::string& path) {
 }
 
 void Connect(TNetFTP& ftp, const RealFtpServer& server) {
-    ftp.SetHost(server.Host());
-    ftp.SetPort(server.Port());
-    ftp.SetUsername(server.User());
-    ftp.SetPassword(server.Password());
-    ftp.SetPassive(true);
-    ftp.SetReadTimeout(100000);
+    qz::test::PointClientAt(ftp, server);
     ftp.ConnectToServer();
 }
 
