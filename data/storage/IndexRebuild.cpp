@@ -91,8 +91,8 @@ void XbaseTableImpl::createTag(std::string_view name, std::string_view expressio
 void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::string& expression, bool unique)
 {
     TableState& s = *state_;
-    s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr);
-    s.journal.clear();
+    // An old journal must never be written into the new index file.
+    s.journal.checkpoint(s.dbf, s.cdx ? &*s.cdx : nullptr);
     const uint32_t count = s.currentRecordCount();
 
     std::vector<TagPlan> plans;

@@ -183,8 +183,9 @@ IndexReadLock::IndexReadLock(TableState& state) : state_(state)
     for (int attempt = 0;; ++attempt) {
         if (!state_.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Shared, kLockWaitMs))
             throw XbaseError(kFileInUse, state_.cdxName() + ": index is being updated by another process (timed out)");
-        // Writers clear the journal before they let go of the index, so a
-        // journal seen here was left by a writer that died: finish its update.
+        // Writers have their update in place before they let go of the
+        // index, so one pending here was left by a writer that died (or
+        // before the machine restarted): finish it.
         if (attempt > 0 || !state_.journal.pending()) break;
         state_.cdx->unlockRange(locks::kIndexLockOffset, 1);
         state_.recoverIfPending();

@@ -100,8 +100,9 @@ public:
     virtual void lockRecord(uint32_t recno) = 0;
     virtual void unlockRecord(uint32_t recno) = 0;
 
-    // Writes keep every tag up to date and return only after the table and
-    // its index are synced to disk. A tag whose expression cannot be
+    // Writes keep every tag up to date and return only after the update is
+    // on disk (synced in the table's journal) and written in place, where
+    // other processes read it. A tag whose expression cannot be
     // evaluated makes every write fail with kBadExpression before anything
     // is written.
     virtual void writeRecord(uint32_t recno, std::span<const uint8_t> image) = 0;

@@ -14,6 +14,8 @@ namespace xbase {
 namespace {
 
 constexpr int kLockWaitMs = 5000;
+// Closing does not wait long for a busy table: the next writer checkpoints.
+constexpr int kCloseLockWaitMs = 200;
 
 std::string upper(std::string_view s)
 {
@@ -37,6 +39,27 @@ public:
 private:
     PosixFile* file_ = nullptr;
     uint64_t offset_ = 0;
+};
+
+// The header lock and the index write lock, held for one update (shared
+// mode only; an exclusive open needs none).
+class WriteLocks {
+public:
+    WriteLocks(TableState& s, int waitMs)
+    {
+        if (!s.shared()) return;
+        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, waitMs))
+            throw XbaseError(kAppendLocked, s.dbfName() + ": could not lock the table header (another process is writing)");
+        header_.emplace(&s.dbf, s.scheme.headerLock());
+        if (s.cdx) {
+            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, waitMs))
+                throw XbaseError(kAppendLocked, s.cdxName() + ": could not lock the index (another process is reading or writing)");
+            index_.emplace(&*s.cdx, locks::kIndexLockOffset);
+        }
+    }
+
+private:
+    std::optional<RangeLock> header_, index_;
 };
 
 }  // namespace
@@ -85,6 +108,15 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
 XbaseTableImpl::~XbaseTableImpl()
 {
     for (uint32_t r : lockedRecords_) state_->dbf.unlockRange(state_->scheme.recordLock(r), 1);
+    if (!wrote_) return;
+    // What this table wrote is made durable in place now, so no later open
+    // needs the journal for it. Should that fail, the journal still holds it.
+    try {
+        TableState& s = *state_;
+        WriteLocks locks(s, kCloseLockWaitMs);
+        s.journal.checkpoint(s.dbf, s.cdx ? &*s.cdx : nullptr);
+    } catch (const XbaseError&) {
+    }
 }
 
 void XbaseTableImpl::openIndex(const std::filesystem::path& cdxPath)
@@ -160,21 +192,12 @@ void XbaseTableImpl::checkWritable(std::span<const uint8_t> image) const
 void XbaseTableImpl::underWriteLocks(const std::function<void()>& update)
 {
     TableState& s = *state_;
-    std::optional<RangeLock> headerLock, indexLock;
-    if (s.shared()) {
-        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, kLockWaitMs))
-            throw XbaseError(kAppendLocked, s.dbfName() + ": could not lock the table header (another process is writing)");
-        headerLock.emplace(&s.dbf, s.scheme.headerLock());
-        if (s.cdx) {
-            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, kLockWaitMs))
-                throw XbaseError(kAppendLocked, s.cdxName() + ": could not lock the index (another process is reading or writing)");
-            indexLock.emplace(&*s.cdx, locks::kIndexLockOffset);
-        }
-    }
+    WriteLocks locks(s, kLockWaitMs);
     if (s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr)) {
         s.indexCache.drop();
         s.knownTableSize = 0;
     }
+    wrote_ = true;
     update();
 }
 

@@ -44,6 +44,7 @@ private:
 
     std::shared_ptr<TableState> state_;
     std::set<uint32_t> lockedRecords_;
+    bool wrote_ = false;   // this table has updates in the journal, checkpointed when it closes
 };
 
 }  // namespace xbase

@@ -36,7 +36,8 @@ struct Message {
             Message m {};
             const uint32_t count = table->recordCount();
             m.recno = (count > 0 && rng() % 3 == 0) ? uint32_t(rng() % count) + 1 : 0;
-            std::snprintf(m.value, sizeof m.value, "S%u_%d_%u", seed, i, unsigned(rng() % 1000));
+            // Bounded so that the value always fits FILENAME's 25 characters.
+            std::snprintf(m.value, sizeof m.value, "S%u_%u_%u", seed % 100000, unsigned(i) % 10000000, unsigned(rng() % 1000));
             m.kind = 'B';
             if (::write(fd, &m, sizeof m) != sizeof m) ::_exit(3);
             const auto image = fileLogRecord(*table, m.value);

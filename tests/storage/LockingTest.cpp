@@ -89,7 +89,7 @@ TEST(Locking, RecordLocksAreSeenByOtherProcessesAtTheFoxProOffsets)
     ScratchDir dir;
     const auto path = makeFileLog(dir.path());
     auto table = XbaseTable::open(path, OpenMode::Shared, false);
-    for (int i = 0; i < 3; ++i) table->appendRecord(fileLogRecord(*table, "f" + std::to_string(i)));
+    for (int i = 0; i < 3; ++i) table->appendRecord(fileLogRecord(*table, std::string("f") + std::to_string(i)));
     table->lockRecord(2);
     EXPECT_EQ(lockSeenByOthers(path, 0x7FFFFFFE - 2), 1);
     EXPECT_EQ(lockSeenByOthers(path, 0x7FFFFFFE - 1), 0);
@@ -134,7 +134,7 @@ TEST(Locking, ConcurrentAppendsFromSeveralProcessesAreAllKept)
                 auto table = XbaseTable::open(path, OpenMode::Shared, false);
                 auto tag = table->tag("FILENAME");
                 for (int i = 0; i < each; ++i) {
-                    table->appendRecord(fileLogRecord(*table, "W" + std::to_string(w) + "_" + std::to_string(i)));
+                    table->appendRecord(fileLogRecord(*table, std::string("W") + std::to_string(w) + "_" + std::to_string(i)));
                     tag->seek("W0_0");
                 }
             } catch (...) {
@@ -153,7 +153,7 @@ TEST(Locking, ConcurrentAppendsFromSeveralProcessesAreAllKept)
     EXPECT_EQ(table->recordCount(), uint32_t(writers * each));
     auto tag = table->tag("FILENAME");
     for (int w = 0; w < writers; ++w)
-        for (int i = 0; i < each; ++i) EXPECT_TRUE(tag->seek("W" + std::to_string(w) + "_" + std::to_string(i)).has_value());
+        for (int i = 0; i < each; ++i) EXPECT_TRUE(tag->seek(std::string("W") + std::to_string(w) + "_" + std::to_string(i)).has_value());
     table.reset();
     auto r = xbaseDump(path, "FILENAME");
     EXPECT_EQ(r.exitCode, 0) << r.output;

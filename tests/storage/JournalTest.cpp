@@ -1,0 +1,220 @@
+// The journal: updates are durable once written, survive a restart that
+// lost what was written in place, are never written over what another tool
+// changed since, and are synced in place and dropped at the checkpoints.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "StorageTestSupport.h"
+#include "data/storage/Bytes.h"
+#include "data/storage/Journal.h"
+#include "data/storage/XbaseTable.h"
+
+using namespace xbase;
+using namespace storage_test;
+
+namespace {
+
+std::string name(int i) { return "EXT_" + std::to_string(i) + ".xml"; }
+
+JournalHeader headerOf(const std::filesystem::path& dbf)
+{
+    const auto bytes = readFile(Journal::pathFor(dbf));
+    auto header = JournalHeader::parse(bytes);
+    if (!header) throw std::runtime_error("no journal header");
+    return *header;
+}
+
+void writeHeader(const std::filesystem::path& dbf, const JournalHeader& header)
+{
+    auto bytes = readFile(Journal::pathFor(dbf));
+    const auto block = header.serialize();
+    std::copy(block.begin(), block.end(), bytes.begin());
+    writeFile(Journal::pathFor(dbf), bytes);
+}
+
+// Runs `work` in a child that ends as soon as it returns, without closing
+// the tables it opened, as a killed writer would after its writes returned.
+void inChildWithoutClosing(const std::function<void()>& work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        try {
+            work();
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// Every record by its FILENAME, and every key found through the tag.
+std::map<uint32_t, std::string> contents(const std::filesystem::path& path)
+{
+    auto table = XbaseTable::open(path, OpenMode::Shared, true);
+    auto tag = table->tag("FILENAME");
+    std::map<uint32_t, std::string> byRecno;
+    std::vector<uint8_t> image(table->recordLength());
+    for (uint32_t r = 1; r <= table->recordCount(); ++r) {
+        table->readRecord(r, image);
+        byRecno[r] = fieldText(*table, image, "FILENAME");
+        EXPECT_TRUE(tag->seek(byRecno[r]).has_value()) << byRecno[r];
+    }
+    return byRecno;
+}
+
+TEST(Journal, UpdatesSurviveARestartThatLostTheirInPlaceWrites)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto cdx = path;
+    cdx.replace_extension(".CDX");
+    std::map<uint32_t, std::string> expected;
+    {
+        auto table = XbaseTable::open(path, OpenMode::Shared, false);
+        for (int i = 1; i <= 5; ++i) expected[table->appendRecord(fileLogRecord(*table, name(i)))] = name(i);
+    }
+    // What the disk held at the last checkpoint.
+    const auto dbfOnDisk = readFile(path), cdxOnDisk = readFile(cdx);
+
+    std::unique_ptr<XbaseTable> left;
+    inChildWithoutClosing([&] {
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        for (int i = 6; i <= 40; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
+        for (uint32_t r : {2u, 17u, 33u}) left->writeRecord(r, fileLogRecord(*left, "MOVED_" + std::to_string(r)));
+    });
+    for (int i = 6; i <= 40; ++i) expected[uint32_t(i)] = name(i);
+    for (uint32_t r : {2u, 17u, 33u}) expected[r] = "MOVED_" + std::to_string(r);
+    ASSERT_TRUE(headerOf(path).holdsRecords());
+    ASSERT_EQ(contents(path), expected);
+
+    // The machine went down before any of that was written back.
+    writeFile(path, dbfOnDisk);
+    writeFile(cdx, cdxOnDisk);
+    JournalHeader header = headerOf(path);
+    header.boot[0] ^= 0xFF;
+    writeHeader(path, header);
+
+    const uint64_t replays = journalReplays();
+    EXPECT_EQ(contents(path), expected);
+    EXPECT_GT(journalReplays(), replays);
+    EXPECT_FALSE(headerOf(path).holdsRecords()) << "a restart's updates are synced in place at once";
+    EXPECT_EQ(xbaseDump(path, "FILENAME").exitCode, 0);
+}
+
+TEST(Journal, AppliedUpdatesAreNotWrittenOverAnotherToolsChange)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto writer = XbaseTable::open(path, OpenMode::Shared, false);
+    for (int i = 1; i <= 3; ++i) writer->appendRecord(fileLogRecord(*writer, name(i)));
+    ASSERT_TRUE(headerOf(path).holdsRecords());
+
+    // Another tool changes record 2's COPIED in place, as xBase programs do.
+    auto bytes = readFile(path);
+    const uint32_t headerLength = bytes::le32(bytes.data() + 8) & 0xFFFF;
+    const size_t copied = headerLength + writer->recordLength() + 1 + 8 + 25 + 8;
+    std::memcpy(bytes.data() + copied, "NO ", 3);
+    writeFile(path, bytes);
+
+    const uint64_t replays = journalReplays();
+    auto other = XbaseTable::open(path, OpenMode::Shared, false);
+    other->appendRecord(fileLogRecord(*other, name(4)));
+    std::vector<uint8_t> image(other->recordLength());
+    other->readRecord(2, image);
+    EXPECT_EQ(fieldText(*other, image, "COPIED"), "NO");
+    EXPECT_EQ(journalReplays(), replays);
+}
+
+TEST(Journal, ClosingAWriterSyncsItsUpdatesAndEmptiesTheJournal)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    {
+        auto table = XbaseTable::open(path, OpenMode::Shared, false);
+        table->appendRecord(fileLogRecord(*table, name(1)));
+        EXPECT_TRUE(headerOf(path).holdsRecords());
+        auto reader = XbaseTable::open(path, OpenMode::Shared, true);
+        reader.reset();
+        EXPECT_TRUE(headerOf(path).holdsRecords()) << "a table that only read leaves the journal alone";
+    }
+    EXPECT_FALSE(headerOf(path).holdsRecords());
+}
+
+TEST(Journal, StaysWithinItsCapacityAndEmptiesWhenFull)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    std::map<uint32_t, std::string> expected;
+    auto table = XbaseTable::open(path, OpenMode::Shared, false);
+    expected[table->appendRecord(fileLogRecord(*table, name(1)))] = name(1);
+    const uint64_t generation = headerOf(path).generation;
+    // Some 700 bytes an update: the journal fills more than once.
+    for (int i = 2; i <= 900; ++i) expected[table->appendRecord(fileLogRecord(*table, name(i)))] = name(i);
+    EXPECT_EQ(std::filesystem::file_size(Journal::pathFor(path)), Journal::kCapacity);
+    EXPECT_GE(headerOf(path).generation, generation + 2);
+    EXPECT_EQ(contents(path), expected);
+}
+
+TEST(Journal, UpdatesOlderThanTheLimitAreSyncedBeforeTheNext)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto table = XbaseTable::open(path, OpenMode::Shared, false);
+    table->appendRecord(fileLogRecord(*table, name(1)));
+    table->appendRecord(fileLogRecord(*table, name(2)));
+    const JournalHeader before = headerOf(path);
+    EXPECT_EQ(before.nextSeq, 3u);
+    std::this_thread::sleep_for(std::chrono::nanoseconds(Journal::kMaxAgeNs) + std::chrono::milliseconds(50));
+    table->appendRecord(fileLogRecord(*table, name(3)));
+    const JournalHeader after = headerOf(path);
+    EXPECT_NE(after.generation, before.generation);
+    EXPECT_EQ(after.nextSeq, 2u) << "only the newest update is left in the journal";
+}
+
+// A journal of the earlier one-update format, left by a writer that died
+// while writing in place, is finished too.
+TEST(Journal, EarlierFormatIsFinished)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    uint32_t recordOffset = 0;
+    {
+        auto table = XbaseTable::open(path, OpenMode::Shared, false);
+        table->appendRecord(fileLogRecord(*table, name(1)));
+        const auto bytes = readFile(path);
+        recordOffset = bytes::le32(bytes.data() + 8) & 0xFFFF;
+    }
+    // One entry: COPIED of record 1 becomes "NO ".
+    std::vector<uint8_t> body(16 + 3);
+    bytes::putLe32(body.data() + 4, 3);
+    const uint64_t offset = recordOffset + 1 + 8 + 25 + 8;
+    for (int i = 0; i < 8; ++i) body[8 + i] = uint8_t(offset >> (8 * i));
+    std::memcpy(body.data() + 16, "NO ", 3);
+    std::vector<uint8_t> journal(32);
+    std::memcpy(journal.data(), "QZJ1", 4);
+    bytes::putLe32(journal.data() + 4, 1);
+    journal[8] = uint8_t(body.size());
+    bytes::putLe32(journal.data() + 16, crc32(body.data(), body.size()));
+    bytes::putLe32(journal.data() + 20, crc32(journal.data(), 20));
+    journal.insert(journal.end(), body.begin(), body.end());
+    writeFile(Journal::pathFor(path), journal);
+
+    auto table = XbaseTable::open(path, OpenMode::Shared, false);
+    std::vector<uint8_t> image(table->recordLength());
+    table->readRecord(1, image);
+    EXPECT_EQ(fieldText(*table, image, "COPIED"), "NO");
+    table->appendRecord(fileLogRecord(*table, name(2)));
+    EXPECT_EQ(table->recordCount(), 2u);
+}
+
+}  // namespace
