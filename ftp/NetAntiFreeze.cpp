@@ -23,7 +23,18 @@ bool TNetAntiFreezeBase::ShouldUse() {
 void TNetAntiFreezeBase::DoProcess(bool idle, bool override) {
     TNetAntiFreezeBase* af = InForce();
     if (!af || !af->Active || !af->IsOwnerThread()) return;
-    if (idle || !af->OnlyWhenIdle || override) af->Process(af->ApplicationHasPriority);
+    if (idle || !af->OnlyWhenIdle || override) af->Run(af->ApplicationHasPriority);
+}
+
+void TNetAntiFreezeBase::DoProcessUnlessRecent(std::chrono::milliseconds recent) {
+    TNetAntiFreezeBase* af = InForce();
+    if (!af || !af->Active || !af->IsOwnerThread()) return;
+    if (std::chrono::steady_clock::now() - af->lastRun_ >= recent) af->Run(af->ApplicationHasPriority);
+}
+
+void TNetAntiFreezeBase::Run(bool handleAll) {
+    Process(handleAll);
+    lastRun_ = std::chrono::steady_clock::now();
 }
 
 void TNetAntiFreeze::Process(bool handleAll) {

@@ -42,7 +42,13 @@ void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteN
         data->RecvBufferSize = RecvBufferSize;
         data->OnWork = OnWork;
         data->OnWorkBegin = OnWorkBegin;
-        data->OnWorkEnd = OnWorkEnd;
+        // The data connection is closed before the end notification, not
+        // after it: the server completes the file and prepares its reply
+        // while the handler runs. The handler never uses the connection.
+        data->OnWorkEnd = [this, &connection = *data](TNetComponent& sender, TWorkMode mode) {
+            connection.DropSocket();
+            if (OnWorkEnd) OnWorkEnd(sender, mode);
+        };
         // The address in the reply is only what the server believes it is
         // called: behind address translation it is unreachable, and from a
         // hostile server it could point anywhere. The data goes to the host

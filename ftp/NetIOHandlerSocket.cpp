@@ -17,14 +17,24 @@
 namespace {
 
 constexpr int ConnectWaitStep = 125;  // milliseconds
+// A connect that ends within its first step runs the window's step only when
+// the window has waited this long: often enough to repaint and react, not
+// once for every file of a fast run.
+constexpr std::chrono::milliseconds ConnectStepInterval{40};
 
-// Performs one blocking connect; the waiting thread polls `Finished` and may
+// The text kept for a failed connect: 10009 and 10038 mean the socket was
+// closed under it, which is no failure of the connect itself.
+std::string ConnectErrorText(int err) {
+    return (err != 0 && err != 10009 && err != 10038) ? SocketErrorText(err) : std::string();
+}
+
+// Waits for a connect under way; the waiting thread polls `Finished` and may
 // abandon it through the stop pipe.
 class TNetConnectThread {
 public:
-    TNetConnectThread(TNetSocketHandle& socket, std::string ip, int port) {
+    explicit TNetConnectThread(TNetSocketHandle& socket) {
         if (::pipe2(stopPipe_, O_CLOEXEC) != 0) TNetStack::RaiseSocketError(TNetStack::TranslateErrno(errno));
-        thread_ = std::thread([this, &socket, ip = std::move(ip), port] { Run(socket, ip, port); });
+        thread_ = std::thread([this, &socket] { Run(socket); });
     }
     ~TNetConnectThread() {
         Stop();
@@ -53,15 +63,8 @@ public:
     const std::string& ErrorMessage() const { return error_; }
 
 private:
-    void Run(TNetSocketHandle& socket, const std::string& ip, int port) {
-        int err = 0;
-        try {
-            err = socket.Connect(ip, port, stopPipe_[0]);
-        } catch (const ENetSocketError& e) {
-            err = e.LastError();
-        }
-        // 10009 and 10038 mean the socket was closed under the connect.
-        std::string message = (err != 0 && err != 10009 && err != 10038) ? SocketErrorText(err) : std::string();
+    void Run(TNetSocketHandle& socket) {
+        std::string message = ConnectErrorText(socket.AwaitConnect(stopPipe_[0], -1));
         std::lock_guard lock(mutex_);
         error_ = std::move(message);
         finished_ = true;
@@ -118,14 +121,29 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port, const
     binding_->Bind(boundIP, boundPort);
     std::string ip = TNetStack::ResolveHost(host);
 
+    // A server that answers at once (on this machine or a near network)
+    // needs no connect thread and no wait.
+    int begun = binding_->BeginConnect(ip, port);
+    if (begun == TNetSocketHandle::ConnectPending) begun = binding_->AwaitConnect(-1, 0);
+    if (begun != TNetSocketHandle::ConnectPending) {
+        TNetAntiFreezeBase::DoProcessUnlessRecent(ConnectStepInterval);
+        const std::string error = ConnectErrorText(begun);
+        if (!error.empty()) throw ENetConnectException(error);
+        binding_->UpdateBindings();
+        return;
+    }
+
     TNetAntiFreezeBase* af = TNetAntiFreezeBase::InForce();
     int step = af ? std::min(std::max(1, af->IdleTimeOut), ConnectWaitStep) : ConnectWaitStep;
-    TNetConnectThread connect(*binding_, ip, port);
+    TNetConnectThread connect(*binding_);
     int remaining = timeoutMs;
     bool finished = false;
     while (remaining > step) {
         finished = connect.WaitFinished(step);
-        TNetAntiFreezeBase::DoProcess(true);
+        if (finished)
+            TNetAntiFreezeBase::DoProcessUnlessRecent(ConnectStepInterval);
+        else
+            TNetAntiFreezeBase::DoProcess(true);
         remaining -= step;
         if (finished) break;
     }

@@ -70,34 +70,40 @@ void TNetSocketHandle::Bind(const std::string& ip, int port) {
     }
 }
 
-int TNetSocketHandle::Connect(const std::string& ip, int port, int stopFd) {
+int TNetSocketHandle::BeginConnect(const std::string& ip, int port) {
     sockaddr_in addr = MakeAddress(ip, port);
-    int flags = fcntl(fd_, F_GETFL);
-    if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) return TNetStack::TranslateErrno(errno);
+    blockingFlags_ = fcntl(fd_, F_GETFL);
+    if (blockingFlags_ < 0 || fcntl(fd_, F_SETFL, blockingFlags_ | O_NONBLOCK) != 0)
+        return TNetStack::TranslateErrno(errno);
     int result = 0;
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS) {
-            result = TNetStack::TranslateErrno(errno);
-        } else {
-            pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd, POLLIN, 0}};
-            while (true) {
-                int n = ::poll(fds, stopFd >= 0 ? 2 : 1, -1);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) {
-                    result = TNetStack::TranslateErrno(errno);
-                } else if (fds[1].revents != 0 && stopFd >= 0) {
-                    result = 10004;  // abandoned by the waiting thread
-                } else {
-                    int err = 0;
-                    socklen_t len = sizeof err;
-                    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
-                    result = err ? TNetStack::TranslateErrno(err) : 0;
-                }
-                break;
-            }
-        }
+        if (errno == EINPROGRESS) return ConnectPending;
+        result = TNetStack::TranslateErrno(errno);
     }
-    fcntl(fd_, F_SETFL, flags);
+    fcntl(fd_, F_SETFL, blockingFlags_);
+    return result;
+}
+
+int TNetSocketHandle::AwaitConnect(int stopFd, int timeoutMs) {
+    pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+    int result = 0;
+    while (true) {
+        int n = ::poll(fds, stopFd >= 0 ? 2 : 1, timeoutMs);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) return ConnectPending;
+        if (n < 0) {
+            result = TNetStack::TranslateErrno(errno);
+        } else if (stopFd >= 0 && fds[1].revents != 0) {
+            result = 10004;  // abandoned by the waiting thread
+        } else {
+            int err = 0;
+            socklen_t len = sizeof err;
+            getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
+            result = err ? TNetStack::TranslateErrno(err) : 0;
+        }
+        break;
+    }
+    fcntl(fd_, F_SETFL, blockingFlags_);
     return result;
 }
 

@@ -16,9 +16,14 @@ public:
     void SetNoDelay();
     // Empty ip and port 0 mean any. Raises ENetCouldNotBindSocket or ENetSocketError.
     void Bind(const std::string& ip, int port);
-    // Blocking connect; returns 0 or the socket error number. Safe to call
-    // from the connect thread: `stopFd` becoming readable abandons it.
-    int Connect(const std::string& ip, int port, int stopFd);
+    // A connect in two halves: BeginConnect sends the request and returns
+    // 0 when connected, ConnectPending while the handshake is under way, or
+    // the socket error number. AwaitConnect waits up to timeoutMs (-1: no
+    // limit) for it to end, with the same results; `stopFd` becoming
+    // readable abandons the wait (10004). Safe from the connect thread.
+    static constexpr int ConnectPending = -1;
+    int BeginConnect(const std::string& ip, int port);
+    int AwaitConnect(int stopFd, int timeoutMs);
     // Shuts the sending side and closes; closing again does nothing.
     void Close();
 
@@ -40,6 +45,7 @@ public:
 
 private:
     int fd_ = -1;
+    int blockingFlags_ = 0;   // the flags to restore once a connect has ended
     std::string ip_, peerIP_;
     int port_ = 0, peerPort_ = 0;
 };

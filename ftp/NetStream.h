@@ -41,7 +41,10 @@ public:
     std::string_view Read(std::size_t count) override;
 
 private:
-    static constexpr std::size_t ReadAheadSize = 1 << 20;
+    // One send chunk: a buffer that small stays in the processor's cache
+    // from the read to the send (a 1 MiB one made loopback uploads of 1 MiB
+    // files about a quarter slower).
+    static constexpr std::size_t ReadAheadSize = 1 << 15;
     int fd_ = -1;
     std::string path_;
     long long position_ = 0;

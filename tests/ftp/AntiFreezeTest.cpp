@@ -1,6 +1,7 @@
 // The anti-freeze step: when the waits call it, with what, and on which thread.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "ftp/NetAntiFreeze.h"
@@ -115,6 +116,33 @@ TEST(AntiFreezeTest, ConnectWaitRunsTheStepAtEveryStep) {
     client.ConnectTimeout = 600;
     EXPECT_THROW(client.OpenConnection(), ENetConnectTimeout);
     EXPECT_EQ(calls, 11);  // 600 ms: 11 full steps of 50, then the remaining 50
+}
+
+// A connect that ends at once serves the window only when it has waited a
+// while: often enough to repaint during a fast run, not once for every file.
+TEST(AntiFreezeTest, ConnectsThatEndAtOnceServeTheWindowAtMostEvery40Ms) {
+    LoopbackPort listening(LoopbackPort::Mode::Listening);
+    TNetAntiFreeze af;
+    int calls = 0;
+    af.ProcessMessages = [&](bool) { ++calls; };
+    auto connectOnce = [&] {
+        TNetTCPClient client;
+        client.Host = "127.0.0.1";
+        client.Port = listening.Port();
+        client.OpenConnection();
+        client.CloseConnection();
+    };
+    connectOnce();
+    EXPECT_EQ(calls, 1);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) connectOnce();
+    if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(40)) {
+        EXPECT_EQ(calls, 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(45));
+    const int before = calls;
+    connectOnce();
+    EXPECT_EQ(calls, before + 1);
 }
 
 TEST(AntiFreezeTest, ReadTimeoutIsSlicedWithTheRemainderFirst) {

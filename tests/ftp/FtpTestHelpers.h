@@ -17,7 +17,7 @@ namespace qz::test {
 // backlog that is full after two connection attempts.
 class LoopbackPort {
 public:
-    enum class Mode { Refusing, FullBacklog };
+    enum class Mode { Refusing, FullBacklog, Listening };
     explicit LoopbackPort(Mode mode) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
@@ -28,6 +28,7 @@ public:
             getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
             throw std::runtime_error("bind failed");
         port_ = ntohs(addr.sin_port);
+        if (mode == Mode::Listening) ::listen(fd_, 16);  // handshakes complete, nothing is accepted
         if (mode == Mode::FullBacklog) {
             // The accept queue takes one; later handshakes are left unanswered.
             ::listen(fd_, 0);

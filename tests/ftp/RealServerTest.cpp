@@ -65,7 +65,13 @@ TEST_P(RealUploadTest, StoresEveryByteAndReportsTheSize) {
         ++progress;
         lastCount = count;
     };
-    ftp.OnWorkEnd = [&](TNetComponent&, TWorkMode) { ++ends; };
+    // The data connection is closed before the end notification, so the
+    // server's final reply can come while the handler runs.
+    bool finalReplyDuringEnd = false;
+    ftp.OnWorkEnd = [&](TNetComponent&, TWorkMode) {
+        ++ends;
+        finalReplyDuringEnd = ftp.IOHandler()->Readable(10000);
+    };
     Connect(ftp, server);
     ftp.StoreFile(file.Path(), remote);
     long long size = ftp.RemoteFileSize(remote);
@@ -77,6 +83,7 @@ TEST_P(RealUploadTest, StoresEveryByteAndReportsTheSize) {
     EXPECT_EQ(progress, (c.size + 32767) / 32768);  // one per send of up to 32768 bytes
     EXPECT_EQ(lastCount, static_cast<long long>(c.size));
     EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(finalReplyDuringEnd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealUploadTest, testing::ValuesIn(UploadCases()), UploadCaseName);
