@@ -147,7 +147,7 @@ double RunCurl(const qz::test::RealFtpServer& server, const std::string& source,
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int files = 100, rounds = 5;
+    int files = 100, rounds = 9;
     bool antiFreeze = true;
     long long sizeKiB = 1024;
     std::string dir = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
@@ -201,13 +201,24 @@ int main(int argc, char** argv) {
     for (const char* sub : {"window", "client", "curl"})
         Check(static_cast<int>(std::distance(fs::directory_iterator(root / sub), fs::directory_iterator())) == files,
               std::string("files missing on the server from ") + sub);
-    const double w = Median(window), c = Median(client), u = Median(curl);
+    const double w = Median(window), c = Median(client);
     const double best = *std::min_element(curl.begin(), curl.end());
+    // curl 7.88 now and then waits exactly one second before opening a data
+    // connection (its own fault: seen with --trace-time, between
+    // "Connecting to" and "Trying"). Runs a second or more slower than its
+    // best are such stalls and stay out of its median, so that the
+    // baseline is curl at its own pace.
+    std::vector<double> steady;
+    for (double seconds : curl)
+        if (seconds < best + 0.5) steady.push_back(seconds);
+    const double u = Median(steady);
     std::printf("%d files of %lld KiB, %d rounds, anti-freeze %s, medians: window run %.3f s (audit rows %.3f s, "
-                "after sending %.3f s), client alone %.3f s, curl %.3f s (best %.3f s)\n",
-                files, sizeKiB, rounds, antiFreeze ? "on" : "off", w, Median(auditRows), Median(afterSending), c, u, best);
-    std::printf("ratio window/curl %.2f (target <= 1.30): %s; window/best curl %.2f; client/best curl %.2f\n", w / u,
-                w / u <= 1.30 ? "met" : "NOT met", w / best, c / best);
+                "after sending %.3f s), client alone %.3f s, curl %.3f s (%zu runs without a stall, %zu stalled; "
+                "best %.3f s)\n",
+                files, sizeKiB, rounds, antiFreeze ? "on" : "off", w, Median(auditRows), Median(afterSending), c, u,
+                steady.size(), curl.size() - steady.size(), best);
+    std::printf("ratio window/curl %.2f (target <= 1.30): %s; window/best curl %.2f; client alone/curl %.2f\n", w / u,
+                w / u <= 1.30 ? "met" : "NOT met", w / best, c / u);
     fs::remove_all(work);
     return 0;
 }
