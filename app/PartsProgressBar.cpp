@@ -5,6 +5,10 @@
 TPartsProgressBar::TPartsProgressBar(QWidget* parent) : QProgressBar(parent) {
     setTextVisible(true);
     setAlignment(Qt::AlignCenter);
+    // The bar shows the percentage of parts complete; a 0..0 range would
+    // turn it into a busy indicator, so the range stays 0..100.
+    setRange(0, 100);
+    setFormat(QStringLiteral("%p%"));
     ShowCount();
 }
 
@@ -26,8 +30,11 @@ int TPartsProgressBar::PercentComplete() const {
 }
 
 void TPartsProgressBar::ShowCount() {
-    // A 0..0 range would turn the bar into a busy indicator; show 0 % instead.
-    setRange(0, 100);
+    // QProgressBar repaints at once whenever its value shows differently;
+    // the bar is painted when the window next handles its messages instead,
+    // so that a fast run does not stop to paint it after every file.
+    if (value() == PercentComplete()) return;
+    setUpdatesEnabled(false);
     setValue(PercentComplete());
-    setFormat(QStringLiteral("%1%").arg(PercentComplete()));
+    setUpdatesEnabled(true);
 }
