@@ -1,50 +1,22 @@
 #pragma once
 // Redo journal that makes table updates atomic and durable across the DBF
-// and CDX files. Every update is appended to a side file, with checksums,
-// and synced: that sync is the update's commit. Only then is it written in
-// place, without a sync of its own: the table and index files are synced
-// later, at a checkpoint, for all the updates since the last one, and the
-// journal is emptied. Until then the journal holds a durable copy of every
-// update, which the next writer, reader or opener writes in place again
-// when a writer died before it had finished, or the machine restarted.
-#include <array>
+// and CDX files. Every update is appended to a side file as one record, with
+// checksums, and synced: that sync is the update's commit. Only then is it
+// written in place, without a sync of its own, and the record marked so.
+// The table and index files are synced later, at a checkpoint, for all the
+// updates since the last one, and the journal is emptied. Until then the
+// journal holds a durable copy of every update, which the next writer,
+// reader or opener writes in place again when a writer died before it had
+// finished, or the machine restarted since. The layout: JournalFormat.h.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <span>
 #include <vector>
 
+#include "data/storage/JournalFormat.h"
 #include "data/storage/PosixFile.h"
 
 namespace xbase {
-
-struct JournalWrite {
-    uint8_t target = 0;   // 0 table, 1 index
-    uint64_t offset = 0;
-    std::vector<uint8_t> bytes;
-};
-
-using BootId = std::array<uint8_t, 16>;
-
-// This machine's boot, as the kernel names it; all zeros when unknown.
-const BootId& currentBootId();
-
-// The journal's header block, as stored at the start of the side file.
-struct JournalHeader {
-    static constexpr size_t kSize = 128;
-    static constexpr uint64_t kRecordsStart = 512;
-
-    uint64_t generation = 0;       // changes at every checkpoint: older records are void
-    uint64_t appliedSeq = 0;       // records up to this one are written in place
-    uint64_t endOffset = kRecordsStart;
-    uint64_t nextSeq = 1;
-    int64_t firstRecordTime = 0;   // when the oldest record was written (ns since 1970), 0 when none
-    BootId boot {};                // the boot in which appliedSeq was written
-
-    bool holdsRecords() const { return endOffset > kRecordsStart; }
-    std::array<uint8_t, kSize> serialize() const;
-    static std::optional<JournalHeader> parse(std::span<const uint8_t> block);
-};
 
 class Journal {
 public:
@@ -54,6 +26,9 @@ public:
     static constexpr int64_t kMaxAgeNs = 1'000'000'000;
 
     static std::filesystem::path pathFor(const std::filesystem::path& dbfPath);
+    // Writes an empty journal of full size at `path`, synced, in place of
+    // any journal there was.
+    static void createEmpty(const std::filesystem::path& path);
 
     explicit Journal(std::filesystem::path path) : path_(std::move(path)) {}
 
@@ -62,6 +37,7 @@ public:
     void commit(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
     // Whether an update waits to be written in place again: its writer died
     // before it had finished, or the machine restarted since it was written.
+    // Call holding a lock that keeps writers out.
     bool pending();
     // Writes such updates in place; true when there were any. Call holding
     // the write locks.
@@ -72,22 +48,38 @@ public:
     void checkpoint(PosixFile& table, PosixFile* index);
 
 private:
-    std::optional<JournalHeader> readHeader();
-    void writeHeader(const JournalHeader& header);
+    // The journal as last read: other processes append to it and empty it,
+    // so it is read again (its header and its end) before each use.
+    struct Tail {
+        uint64_t generation = 0;
+        uint64_t end = JournalHeader::kRecordsStart;   // where the next record goes
+        uint64_t nextSeq = 1;
+        uint64_t lastOffset = 0;
+        std::optional<JournalRecordHeader> last;
+        int64_t firstTime = 0;                        // of the generation's first record
+    };
+    enum class Found { Nothing, Earlier, Current };
+
+    Found refresh();
+    void scanOn();
+    void restart(uint64_t generation);
+    void empty(PosixFile& table, PosixFile* index);
+    bool replayAll(PosixFile& table, PosixFile* index);
+    bool finishLast(PosixFile& table, PosixFile* index);
+    bool recoverEarlier(PosixFile& table, PosixFile* index);
+    void makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index);
+    void writeHeader(uint64_t generation);
     PosixFile& openOrCreate();
     bool openExisting();
-    bool recoverLegacy(PosixFile& table, PosixFile* index);
-    void makeRoomFor(uint64_t recordSize, JournalHeader& header, PosixFile& table, PosixFile* index);
 
     std::filesystem::path path_;
     PosixFile file_;
     std::vector<uint8_t> buffer_;   // kept between commits: no allocation per update
     uint64_t room_ = 0;             // the file's size as last seen
+    std::optional<Tail> tail_;
 };
 
 // Updates written in place again from a journal by this process (tests report it).
 uint64_t journalReplays();
-
-uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc = 0);
 
 }  // namespace xbase

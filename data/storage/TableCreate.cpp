@@ -14,11 +14,12 @@ void XbaseTable::create(const std::filesystem::path& dbfPath, const std::vector<
     file.writeAt(0, bytes);
     file.sync();
     // An index left behind by an earlier table of that name describes records
-    // that no longer exist.
-    // Likewise a journal: it must never be replayed into the new table.
+    // that no longer exist; its journal must never be written into the new
+    // table, which gets an empty one (made now, so that its first update
+    // need not make it).
     std::error_code ec;
     if (auto stale = findStructuralIndex(dbfPath); !stale.empty()) std::filesystem::remove(stale, ec);
-    std::filesystem::remove(Journal::pathFor(dbfPath), ec);
+    Journal::createEmpty(Journal::pathFor(dbfPath));
     syncDirectoryOf(dbfPath);
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -23,20 +24,45 @@ namespace {
 
 std::string name(int i) { return "EXT_" + std::to_string(i) + ".xml"; }
 
-JournalHeader headerOf(const std::filesystem::path& dbf)
+// The journal as stored: its generation and the records it holds, with
+// where each one starts.
+struct JournalSeen {
+    uint64_t generation = 0;
+    std::vector<std::pair<uint64_t, JournalRecordHeader>> records;
+};
+
+JournalSeen journalOf(const std::filesystem::path& dbf)
 {
     const auto bytes = readFile(Journal::pathFor(dbf));
-    auto header = JournalHeader::parse(bytes);
+    const auto header = JournalHeader::parse(bytes);
     if (!header) throw std::runtime_error("no journal header");
-    return *header;
+    JournalSeen seen{header->generation, {}};
+    uint64_t pos = JournalHeader::kRecordsStart;
+    while (pos + JournalRecordHeader::kSize <= bytes.size()) {
+        const auto r = JournalRecordHeader::parse(std::span<const uint8_t>(bytes).subspan(pos));
+        if (!r || r->generation != seen.generation || r->seq != seen.records.size() + 1) break;
+        seen.records.emplace_back(pos, *r);
+        pos += r->recordSize();
+    }
+    return seen;
 }
 
-void writeHeader(const std::filesystem::path& dbf, const JournalHeader& header)
+// Rewrites record headers in place, as `change` edits them.
+void editRecords(const std::filesystem::path& dbf, const std::function<void(JournalRecordHeader&)>& change)
 {
     auto bytes = readFile(Journal::pathFor(dbf));
-    const auto block = header.serialize();
-    std::copy(block.begin(), block.end(), bytes.begin());
+    for (auto [pos, r] : journalOf(dbf).records) {
+        change(r);
+        const auto block = r.serialize();
+        std::copy(block.begin(), block.end(), bytes.begin() + std::ptrdiff_t(pos));
+    }
     writeFile(Journal::pathFor(dbf), bytes);
+}
+
+// As if the machine had restarted since the records were written.
+void pretendRestart(const std::filesystem::path& dbf)
+{
+    editRecords(dbf, [](JournalRecordHeader& r) { r.boot[0] ^= 0xFF; });
 }
 
 // Runs `work` in a child that ends as soon as it returns, without closing
@@ -94,20 +120,18 @@ TEST(Journal, UpdatesSurviveARestartThatLostTheirInPlaceWrites)
     });
     for (int i = 6; i <= 40; ++i) expected[uint32_t(i)] = name(i);
     for (uint32_t r : {2u, 17u, 33u}) expected[r] = "MOVED_" + std::to_string(r);
-    ASSERT_TRUE(headerOf(path).holdsRecords());
+    ASSERT_EQ(journalOf(path).records.size(), 38u);
     ASSERT_EQ(contents(path), expected);
 
     // The machine went down before any of that was written back.
     writeFile(path, dbfOnDisk);
     writeFile(cdx, cdxOnDisk);
-    JournalHeader header = headerOf(path);
-    header.boot[0] ^= 0xFF;
-    writeHeader(path, header);
+    pretendRestart(path);
 
     const uint64_t replays = journalReplays();
     EXPECT_EQ(contents(path), expected);
     EXPECT_GT(journalReplays(), replays);
-    EXPECT_FALSE(headerOf(path).holdsRecords()) << "a restart's updates are synced in place at once";
+    EXPECT_TRUE(journalOf(path).records.empty()) << "a restart's updates are synced in place at once";
     EXPECT_EQ(xbaseDump(path, "FILENAME").exitCode, 0);
 }
 
@@ -117,7 +141,7 @@ TEST(Journal, AppliedUpdatesAreNotWrittenOverAnotherToolsChange)
     const auto path = makeFileLog(dir.path());
     auto writer = XbaseTable::open(path, OpenMode::Shared, false);
     for (int i = 1; i <= 3; ++i) writer->appendRecord(fileLogRecord(*writer, name(i)));
-    ASSERT_TRUE(headerOf(path).holdsRecords());
+    ASSERT_EQ(journalOf(path).records.size(), 3u);
 
     // Another tool changes record 2's COPIED in place, as xBase programs do.
     auto bytes = readFile(path);
@@ -142,12 +166,12 @@ TEST(Journal, ClosingAWriterSyncsItsUpdatesAndEmptiesTheJournal)
     {
         auto table = XbaseTable::open(path, OpenMode::Shared, false);
         table->appendRecord(fileLogRecord(*table, name(1)));
-        EXPECT_TRUE(headerOf(path).holdsRecords());
+        EXPECT_EQ(journalOf(path).records.size(), 1u);
         auto reader = XbaseTable::open(path, OpenMode::Shared, true);
         reader.reset();
-        EXPECT_TRUE(headerOf(path).holdsRecords()) << "a table that only read leaves the journal alone";
+        EXPECT_EQ(journalOf(path).records.size(), 1u) << "a table that only read leaves the journal alone";
     }
-    EXPECT_FALSE(headerOf(path).holdsRecords());
+    EXPECT_TRUE(journalOf(path).records.empty());
 }
 
 TEST(Journal, StaysWithinItsCapacityAndEmptiesWhenFull)
@@ -157,11 +181,11 @@ TEST(Journal, StaysWithinItsCapacityAndEmptiesWhenFull)
     std::map<uint32_t, std::string> expected;
     auto table = XbaseTable::open(path, OpenMode::Shared, false);
     expected[table->appendRecord(fileLogRecord(*table, name(1)))] = name(1);
-    const uint64_t generation = headerOf(path).generation;
+    const uint64_t generation = journalOf(path).generation;
     // Some 700 bytes an update: the journal fills more than once.
     for (int i = 2; i <= 900; ++i) expected[table->appendRecord(fileLogRecord(*table, name(i)))] = name(i);
     EXPECT_EQ(std::filesystem::file_size(Journal::pathFor(path)), Journal::kCapacity);
-    EXPECT_GE(headerOf(path).generation, generation + 2);
+    EXPECT_GE(journalOf(path).generation, generation + 2);
     EXPECT_EQ(contents(path), expected);
 }
 
@@ -172,13 +196,114 @@ TEST(Journal, UpdatesOlderThanTheLimitAreSyncedBeforeTheNext)
     auto table = XbaseTable::open(path, OpenMode::Shared, false);
     table->appendRecord(fileLogRecord(*table, name(1)));
     table->appendRecord(fileLogRecord(*table, name(2)));
-    const JournalHeader before = headerOf(path);
-    EXPECT_EQ(before.nextSeq, 3u);
+    const JournalSeen before = journalOf(path);
+    EXPECT_EQ(before.records.size(), 2u);
     std::this_thread::sleep_for(std::chrono::nanoseconds(Journal::kMaxAgeNs) + std::chrono::milliseconds(50));
     table->appendRecord(fileLogRecord(*table, name(3)));
-    const JournalHeader after = headerOf(path);
+    const JournalSeen after = journalOf(path);
     EXPECT_NE(after.generation, before.generation);
-    EXPECT_EQ(after.nextSeq, 2u) << "only the newest update is left in the journal";
+    EXPECT_EQ(after.records.size(), 1u) << "only the newest update is left in the journal";
+}
+
+// A writer that died while it wrote its update in place left it half done:
+// here the index part never reached the file. The next open finishes it.
+TEST(Journal, AnUpdateCutShortWhileWrittenInPlaceIsFinished)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto cdx = path;
+    cdx.replace_extension(".CDX");
+    std::unique_ptr<XbaseTable> left;
+    inChildWithoutClosing([&] {
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        for (int i = 1; i <= 2; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
+    });
+    const auto indexBefore = readFile(cdx);
+    inChildWithoutClosing([&] {
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        left->writeRecord(1, fileLogRecord(*left, "MOVED_1"));
+    });
+    writeFile(cdx, indexBefore);
+    const size_t records = journalOf(path).records.size();
+    size_t seen = 0;
+    editRecords(path, [&](JournalRecordHeader& r) {
+        if (++seen == records) r.applied = false;
+    });
+
+    const uint64_t replays = journalReplays();
+    EXPECT_EQ(contents(path), (std::map<uint32_t, std::string>{{1, "MOVED_1"}, {2, name(2)}}));
+    EXPECT_EQ(journalReplays(), replays + 1);
+    auto table = XbaseTable::open(path, OpenMode::Shared, true);
+    EXPECT_FALSE(table->tag("FILENAME")->seek(name(1)).has_value()) << "the old key went with the update";
+    EXPECT_EQ(xbaseDump(path, "FILENAME").exitCode, 0);
+}
+
+// A writer that died while its record went to the journal left a record
+// that does not check out: it was never confirmed nor written in place. It
+// is voided, the next update takes its place, and a restart brings back
+// every confirmed update and nothing of the torn one.
+TEST(Journal, ATornLastRecordIsVoidedAndTheNextTakesItsPlace)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto cdx = path;
+    cdx.replace_extension(".CDX");
+    const auto dbfOnDisk = readFile(path), cdxOnDisk = readFile(cdx);
+    std::unique_ptr<XbaseTable> left;
+    inChildWithoutClosing([&] {
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        for (int i = 1; i <= 2; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
+    });
+    const JournalSeen seen = journalOf(path);
+    ASSERT_EQ(seen.records.size(), 2u);
+    const auto& [lastPos, last] = seen.records.back();
+    // A third record whose header made it and whose body did not.
+    JournalRecordHeader torn = last;
+    torn.seq = 3;
+    torn.applied = false;
+    auto bytes = readFile(Journal::pathFor(path));
+    const uint64_t tornPos = lastPos + last.recordSize();
+    const auto block = torn.serialize();
+    std::copy(block.begin(), block.end(), bytes.begin() + std::ptrdiff_t(tornPos));
+    bytes[tornPos + JournalRecordHeader::kSize] ^= 0xFF;
+    writeFile(Journal::pathFor(path), bytes);
+
+    std::map<uint32_t, std::string> expected{{1, name(1)}, {2, name(2)}};
+    inChildWithoutClosing([&] {
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        left->appendRecord(fileLogRecord(*left, name(3)));
+    });
+    expected[3] = name(3);
+    const JournalSeen after = journalOf(path);
+    ASSERT_EQ(after.records.size(), 3u);
+    EXPECT_EQ(after.records.back().first, tornPos);
+
+    writeFile(path, dbfOnDisk);
+    writeFile(cdx, cdxOnDisk);
+    pretendRestart(path);
+    EXPECT_EQ(contents(path), expected);
+    EXPECT_EQ(xbaseDump(path, "FILENAME").exitCode, 0);
+}
+
+TEST(Journal, ANewTableOfTheSameNameNeverGetsAnOldTablesUpdates)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    std::unique_ptr<XbaseTable> left;
+    inChildWithoutClosing([&] {
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        for (int i = 1; i <= 3; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
+    });
+    // As after a restart, when every update of the journal would be written again.
+    ASSERT_EQ(journalOf(path).records.size(), 3u);
+    pretendRestart(path);
+    std::filesystem::remove(path);
+    const auto fresh = makeFileLog(dir.path());
+    EXPECT_TRUE(journalOf(fresh).records.empty());
+    auto table = XbaseTable::open(fresh, OpenMode::Shared, false);
+    EXPECT_EQ(table->recordCount(), 0u);
+    table->appendRecord(fileLogRecord(*table, name(9)));
+    EXPECT_EQ(contents(fresh), (std::map<uint32_t, std::string>{{1, name(9)}}));
 }
 
 // A journal of the earlier one-update format, left by a writer that died

@@ -1,0 +1,178 @@
+#include "data/storage/JournalFormat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "data/storage/Bytes.h"
+
+namespace xbase {
+namespace {
+
+constexpr uint8_t kMagic[4] = {'Q', 'Z', 'J', '2'};
+constexpr uint32_t kVersion = 2;
+constexpr uint8_t kRecordMagic[4] = {'Q', 'Z', 'R', '2'};
+constexpr size_t kEntryHeader = 16;
+
+void putLe64(uint8_t* p, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint64_t le64(const uint8_t* p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+const BootId& currentBootId()
+{
+    static const BootId id = [] {
+        BootId b {};
+        std::ifstream in("/proc/sys/kernel/random/boot_id");
+        std::string text;
+        if (!std::getline(in, text)) return b;
+        size_t n = 0;
+        int high = -1;
+        for (char c : text) {
+            const int v = hexDigit(c);
+            if (v < 0) continue;
+            if (high < 0) {
+                high = v;
+                continue;
+            }
+            if (n == b.size()) return BootId {};
+            b[n++] = uint8_t(high << 4 | v);
+            high = -1;
+        }
+        return n == b.size() ? b : BootId {};
+    }();
+    return id;
+}
+
+uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc)
+{
+    // Slicing by eight: a journal record holds whole index pages.
+    using Tables = std::array<std::array<uint32_t, 256>, 8>;
+    static const Tables t = [] {
+        Tables x {};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            x[0][i] = c;
+        }
+        for (uint32_t i = 0; i < 256; ++i)
+            for (size_t s = 1; s < 8; ++s) x[s][i] = (x[s - 1][i] >> 8) ^ x[0][x[s - 1][i] & 0xFF];
+        return x;
+    }();
+    crc = ~crc;
+    for (; length >= 8; data += 8, length -= 8) {
+        const uint32_t lo = crc ^ (uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
+        crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][data[4]] ^
+              t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+    }
+    for (; length > 0; ++data, --length) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::array<uint8_t, JournalHeader::kSize> JournalHeader::serialize() const
+{
+    std::array<uint8_t, kSize> b {};
+    std::memcpy(b.data(), kMagic, 4);
+    bytes::putLe32(b.data() + 4, kVersion);
+    putLe64(b.data() + 8, generation);
+    bytes::putLe32(b.data() + kSize - 4, crc32(b.data(), kSize - 4));
+    return b;
+}
+
+std::optional<JournalHeader> JournalHeader::parse(std::span<const uint8_t> b)
+{
+    if (b.size() < kSize || std::memcmp(b.data(), kMagic, 4) != 0 || bytes::le32(b.data() + 4) != kVersion) return std::nullopt;
+    if (crc32(b.data(), kSize - 4) != bytes::le32(b.data() + kSize - 4)) return std::nullopt;
+    JournalHeader h;
+    h.generation = le64(b.data() + 8);
+    return h;
+}
+
+std::array<uint8_t, JournalRecordHeader::kSize> JournalRecordHeader::serialize() const
+{
+    std::array<uint8_t, kSize> b {};
+    std::memcpy(b.data(), kRecordMagic, 4);
+    bytes::putLe32(b.data() + 4, count);
+    putLe64(b.data() + 8, generation);
+    putLe64(b.data() + 16, seq);
+    putLe64(b.data() + 24, bodySize);
+    putLe64(b.data() + 32, uint64_t(time));
+    std::copy(boot.begin(), boot.end(), b.begin() + 40);
+    bytes::putLe32(b.data() + 56, bodyCrc);
+    bytes::putLe32(b.data() + 60, crc32(b.data(), 60));
+    b[kAppliedOffset] = applied ? 1 : 0;
+    return b;
+}
+
+std::optional<JournalRecordHeader> JournalRecordHeader::parse(std::span<const uint8_t> b)
+{
+    if (b.size() < kSize || std::memcmp(b.data(), kRecordMagic, 4) != 0) return std::nullopt;
+    if (crc32(b.data(), 60) != bytes::le32(b.data() + 60)) return std::nullopt;
+    JournalRecordHeader h;
+    h.count = bytes::le32(b.data() + 4);
+    h.generation = le64(b.data() + 8);
+    h.seq = le64(b.data() + 16);
+    h.bodySize = le64(b.data() + 24);
+    h.time = int64_t(le64(b.data() + 32));
+    std::copy(b.begin() + 40, b.begin() + 56, h.boot.begin());
+    h.bodyCrc = bytes::le32(b.data() + 56);
+    h.applied = b[kAppliedOffset] == 1;
+    return h;
+}
+
+size_t journalBodySize(const std::vector<JournalWrite>& writes)
+{
+    size_t size = 0;
+    for (const JournalWrite& w : writes) size += kEntryHeader + w.bytes.size();
+    return size;
+}
+
+void encodeJournalBody(const std::vector<JournalWrite>& writes, uint8_t* p)
+{
+    for (const JournalWrite& w : writes) {
+        p[0] = w.target;
+        p[1] = p[2] = p[3] = 0;
+        bytes::putLe32(p + 4, uint32_t(w.bytes.size()));
+        putLe64(p + 8, w.offset);
+        std::memcpy(p + kEntryHeader, w.bytes.data(), w.bytes.size());
+        p += kEntryHeader + w.bytes.size();
+    }
+}
+
+std::optional<std::vector<JournalWrite>> decodeJournalBody(std::span<const uint8_t> body, uint32_t count)
+{
+    std::vector<JournalWrite> writes;
+    size_t pos = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (pos + kEntryHeader > body.size()) return std::nullopt;
+        JournalWrite w;
+        w.target = body[pos];
+        const uint32_t length = bytes::le32(body.data() + pos + 4);
+        w.offset = le64(body.data() + pos + 8);
+        pos += kEntryHeader;
+        if (length > body.size() - pos || w.target > 1) return std::nullopt;
+        w.bytes.assign(body.begin() + std::ptrdiff_t(pos), body.begin() + std::ptrdiff_t(pos + length));
+        pos += length;
+        writes.push_back(std::move(w));
+    }
+    return writes;
+}
+
+}  // namespace xbase
