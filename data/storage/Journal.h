@@ -18,6 +18,17 @@
 
 namespace xbase {
 
+// A journal as last read: other processes append to it and empty it, so it
+// is read again (its header and its end) before each use.
+struct JournalTail {
+    uint64_t generation = 0;
+    uint64_t end = JournalHeader::kRecordsStart;   // where the next record goes
+    uint64_t nextSeq = 1;
+    uint64_t lastOffset = 0;
+    std::optional<JournalRecordHeader> last;
+    int64_t firstTime = 0;                        // of the generation's first record
+};
+
 class Journal {
 public:
     // The journal holds at least this much; it is emptied when full.
@@ -48,16 +59,7 @@ public:
     void checkpoint(PosixFile& table, PosixFile* index);
 
 private:
-    // The journal as last read: other processes append to it and empty it,
-    // so it is read again (its header and its end) before each use.
-    struct Tail {
-        uint64_t generation = 0;
-        uint64_t end = JournalHeader::kRecordsStart;   // where the next record goes
-        uint64_t nextSeq = 1;
-        uint64_t lastOffset = 0;
-        std::optional<JournalRecordHeader> last;
-        int64_t firstTime = 0;                        // of the generation's first record
-    };
+    using Tail = JournalTail;
     enum class Found { Nothing, Earlier, Current };
 
     Found refresh();
