@@ -123,7 +123,12 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port, const
 
     // A server that answers at once (on this machine or a near network)
     // needs no connect thread and no wait.
-    int begun = binding_->BeginConnect(ip, port);
+    int begun = 0;
+    try {
+        begun = binding_->BeginConnect(ip, port);
+    } catch (const ENetSocketError& e) {
+        begun = e.LastError();   // an address the socket layer refuses: a failed connect
+    }
     if (begun == TNetSocketHandle::ConnectPending) begun = binding_->AwaitConnect(-1, 0);
     if (begun != TNetSocketHandle::ConnectPending) {
         TNetAntiFreezeBase::DoProcessUnlessRecent(ConnectStepInterval);
