@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,11 +48,19 @@ public:
     void Beep() override {}
 };
 
+// A failed check ends the benchmark through main, so that the server is
+// stopped and the work folder removed on the way out.
 void Check(bool ok, const std::string& what) {
-    if (ok) return;
-    std::fprintf(stderr, "qz_bench_upload: %s\n", what.c_str());
-    std::exit(1);
+    if (!ok) throw std::runtime_error(what);
 }
+
+struct RemovedAtEnd {
+    fs::path path;
+    ~RemovedAtEnd() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -143,10 +152,7 @@ double RunCurl(const qz::test::RealFtpServer& server, const std::string& source,
     return seconds;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+int Run(int argc, char** argv) {
     int files = 100, rounds = 9;
     bool antiFreeze = true;
     long long sizeKiB = 1024;
@@ -162,6 +168,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
 
     const fs::path work = fs::path(dir) / ("qz-upload-bench-" + std::to_string(::getpid()));
+    const RemovedAtEnd workRemoved{work};
     const std::string source = (work / "extracts").string() + "/";
     fs::create_directories(source);
     std::vector<std::string> paths;
@@ -222,6 +229,17 @@ int main(int argc, char** argv) {
                 steady.size(), curl.size() - steady.size(), best);
     std::printf("ratio window/curl %.2f (target <= 1.30): %s; window/best curl %.2f; client alone/curl %.2f\n", w / u,
                 w / u <= 1.30 ? "met" : "NOT met", w / best, c / u);
-    fs::remove_all(work);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qz_bench_upload: %s\n", e.what());
+        return 1;
+    }
 }
