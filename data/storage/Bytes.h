@@ -27,5 +27,15 @@ inline void putBe32(uint8_t* p, uint32_t v)
 {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
 }
+inline uint64_t le64(const uint8_t* p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+inline void putLe64(uint8_t* p, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
 
 }  // namespace xbase::bytes

@@ -18,13 +18,6 @@ std::atomic<uint64_t> g_replays{0};
 constexpr uint8_t kEarlierMagic[4] = {'Q', 'Z', 'J', '1'};
 constexpr size_t kEarlierHeader = 32;
 
-uint64_t le64(const uint8_t* p)
-{
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
 int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -203,7 +196,7 @@ bool Journal::recoverEarlier(PosixFile& table, PosixFile* index)
 {
     uint8_t h[kEarlierHeader] = {};
     file_.readAt(0, h);
-    const uint64_t size = le64(h + 8);
+    const uint64_t size = bytes::le64(h + 8);
     const bool complete = size <= file_.size() - kEarlierHeader;
     std::vector<uint8_t> body(complete ? size : 0);
     std::optional<std::vector<JournalWrite>> writes;
@@ -267,11 +260,16 @@ bool Journal::finishLast(PosixFile& table, PosixFile* index)
         return false;
     }
     apply(*writes, table, index);
-    static const uint8_t one = 1;
-    file_.writeAt(t.lastOffset + JournalRecordHeader::kAppliedOffset, std::span<const uint8_t>(&one, 1));
+    markInPlace(t.lastOffset);
     t.last->applied = true;
     ++g_replays;
     return true;
+}
+
+void Journal::markInPlace(uint64_t recordOffset)
+{
+    static const uint8_t one = 1;
+    file_.writeAt(recordOffset + JournalRecordHeader::kAppliedOffset, std::span<const uint8_t>(&one, 1));
 }
 
 bool Journal::pending()
@@ -304,8 +302,9 @@ bool Journal::recover(PosixFile& table, PosixFile* index)
 void Journal::checkpoint(PosixFile& table, PosixFile* index)
 {
     if (!openExisting()) return;
+    // Leaves the journal as now read: no header (empty() writes one), or its records.
     recover(table, index);
-    if (refresh() == Found::Current && !tail_->last) return;
+    if (tail_ && !tail_->last) return;
     empty(table, index);
 }
 
@@ -336,14 +335,10 @@ void Journal::commit(const std::vector<JournalWrite>& writes, PosixFile& table, 
     for (const JournalWrite& w : writes)
         if (w.target == 1 && !index) throw XbaseError(kIoError, "journal names an index file that is not open");
     PosixFile& j = openOrCreate();
-    Found found = refresh();
-    // The caller has recovered; this catches what was left since, or what
-    // this process could not finish.
-    if (found == Found::Earlier || (found == Found::Current && tail_->last && (!sameBoot(tail_->last->boot) || !tail_->last->applied))) {
-        recover(table, index);
-        found = refresh();
-    }
-    if (found != Found::Current) {
+    // The caller's recover() has just read the journal under the same locks;
+    // only a journal it found missing (and openOrCreate made) is read here.
+    if (!tail_) refresh();
+    if (!tail_) {
         // No journal header to be read: a new generation, whose header is
         // synced together with its first record.
         const uint64_t generation = randomGeneration();
@@ -369,8 +364,7 @@ void Journal::commit(const std::vector<JournalWrite>& writes, PosixFile& table, 
     j.sync();   // the update is committed
 
     apply(writes, table, index);
-    static const uint8_t one = 1;
-    j.writeAt(t.end + JournalRecordHeader::kAppliedOffset, std::span<const uint8_t>(&one, 1));
+    markInPlace(t.end);
     r.applied = true;
     t.lastOffset = t.end;
     t.last = r;

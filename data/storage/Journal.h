@@ -44,7 +44,8 @@ public:
     explicit Journal(std::filesystem::path path) : path_(std::move(path)) {}
 
     // Makes the update durable in the journal, then writes it in place.
-    // Call holding the write locks (or with the table open exclusively).
+    // Call right after `recover`, holding the same write locks (or with the
+    // table open exclusively).
     void commit(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
     // Whether an update waits to be written in place again: its writer died
     // before it had finished, or the machine restarted since it was written.
@@ -70,6 +71,7 @@ private:
     bool finishLast(PosixFile& table, PosixFile* index);
     bool recoverEarlier(PosixFile& table, PosixFile* index);
     void makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index);
+    void markInPlace(uint64_t recordOffset);
     void writeHeader(uint64_t generation);
     PosixFile& openOrCreate();
     bool openExisting();

@@ -15,17 +15,6 @@ constexpr uint32_t kVersion = 2;
 constexpr uint8_t kRecordMagic[4] = {'Q', 'Z', 'R', '2'};
 constexpr size_t kEntryHeader = 16;
 
-void putLe64(uint8_t* p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint64_t le64(const uint8_t* p)
-{
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -91,7 +80,7 @@ std::array<uint8_t, JournalHeader::kSize> JournalHeader::serialize() const
     std::array<uint8_t, kSize> b {};
     std::memcpy(b.data(), kMagic, 4);
     bytes::putLe32(b.data() + 4, kVersion);
-    putLe64(b.data() + 8, generation);
+    bytes::putLe64(b.data() + 8, generation);
     bytes::putLe32(b.data() + kSize - 4, crc32(b.data(), kSize - 4));
     return b;
 }
@@ -101,7 +90,7 @@ std::optional<JournalHeader> JournalHeader::parse(std::span<const uint8_t> b)
     if (b.size() < kSize || std::memcmp(b.data(), kMagic, 4) != 0 || bytes::le32(b.data() + 4) != kVersion) return std::nullopt;
     if (crc32(b.data(), kSize - 4) != bytes::le32(b.data() + kSize - 4)) return std::nullopt;
     JournalHeader h;
-    h.generation = le64(b.data() + 8);
+    h.generation = bytes::le64(b.data() + 8);
     return h;
 }
 
@@ -110,10 +99,10 @@ std::array<uint8_t, JournalRecordHeader::kSize> JournalRecordHeader::serialize()
     std::array<uint8_t, kSize> b {};
     std::memcpy(b.data(), kRecordMagic, 4);
     bytes::putLe32(b.data() + 4, count);
-    putLe64(b.data() + 8, generation);
-    putLe64(b.data() + 16, seq);
-    putLe64(b.data() + 24, bodySize);
-    putLe64(b.data() + 32, uint64_t(time));
+    bytes::putLe64(b.data() + 8, generation);
+    bytes::putLe64(b.data() + 16, seq);
+    bytes::putLe64(b.data() + 24, bodySize);
+    bytes::putLe64(b.data() + 32, uint64_t(time));
     std::copy(boot.begin(), boot.end(), b.begin() + 40);
     bytes::putLe32(b.data() + 56, bodyCrc);
     bytes::putLe32(b.data() + 60, crc32(b.data(), 60));
@@ -127,10 +116,10 @@ std::optional<JournalRecordHeader> JournalRecordHeader::parse(std::span<const ui
     if (crc32(b.data(), 60) != bytes::le32(b.data() + 60)) return std::nullopt;
     JournalRecordHeader h;
     h.count = bytes::le32(b.data() + 4);
-    h.generation = le64(b.data() + 8);
-    h.seq = le64(b.data() + 16);
-    h.bodySize = le64(b.data() + 24);
-    h.time = int64_t(le64(b.data() + 32));
+    h.generation = bytes::le64(b.data() + 8);
+    h.seq = bytes::le64(b.data() + 16);
+    h.bodySize = bytes::le64(b.data() + 24);
+    h.time = int64_t(bytes::le64(b.data() + 32));
     std::copy(b.begin() + 40, b.begin() + 56, h.boot.begin());
     h.bodyCrc = bytes::le32(b.data() + 56);
     h.applied = b[kAppliedOffset] == 1;
@@ -150,7 +139,7 @@ void encodeJournalBody(const std::vector<JournalWrite>& writes, uint8_t* p)
         p[0] = w.target;
         p[1] = p[2] = p[3] = 0;
         bytes::putLe32(p + 4, uint32_t(w.bytes.size()));
-        putLe64(p + 8, w.offset);
+        bytes::putLe64(p + 8, w.offset);
         std::memcpy(p + kEntryHeader, w.bytes.data(), w.bytes.size());
         p += kEntryHeader + w.bytes.size();
     }
@@ -165,7 +154,7 @@ std::optional<std::vector<JournalWrite>> decodeJournalBody(std::span<const uint8
         JournalWrite w;
         w.target = body[pos];
         const uint32_t length = bytes::le32(body.data() + pos + 4);
-        w.offset = le64(body.data() + pos + 8);
+        w.offset = bytes::le64(body.data() + pos + 8);
         pos += kEntryHeader;
         if (length > body.size() - pos || w.target > 1) return std::nullopt;
         w.bytes.assign(body.begin() + std::ptrdiff_t(pos), body.begin() + std::ptrdiff_t(pos + length));

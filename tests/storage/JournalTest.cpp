@@ -3,8 +3,6 @@
 // changed since, and are synced in place and dropped at the checkpoints.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -65,24 +63,6 @@ void pretendRestart(const std::filesystem::path& dbf)
     editRecords(dbf, [](JournalRecordHeader& r) { r.boot[0] ^= 0xFF; });
 }
 
-// Runs `work` in a child that ends as soon as it returns, without closing
-// the tables it opened, as a killed writer would after its writes returned.
-void inChildWithoutClosing(const std::function<void()>& work)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        try {
-            work();
-        } catch (...) {
-            ::_exit(2);
-        }
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-}
-
 // Every record by its FILENAME, and every key found through the tag.
 std::map<uint32_t, std::string> contents(const std::filesystem::path& path)
 {
@@ -113,11 +93,12 @@ TEST(Journal, UpdatesSurviveARestartThatLostTheirInPlaceWrites)
     const auto dbfOnDisk = readFile(path), cdxOnDisk = readFile(cdx);
 
     std::unique_ptr<XbaseTable> left;
-    inChildWithoutClosing([&] {
+    ASSERT_EQ(inChild([&] {
         left = XbaseTable::open(path, OpenMode::Shared, false);
         for (int i = 6; i <= 40; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
         for (uint32_t r : {2u, 17u, 33u}) left->writeRecord(r, fileLogRecord(*left, "MOVED_" + std::to_string(r)));
-    });
+        return 0;
+    }), 0);
     for (int i = 6; i <= 40; ++i) expected[uint32_t(i)] = name(i);
     for (uint32_t r : {2u, 17u, 33u}) expected[r] = "MOVED_" + std::to_string(r);
     ASSERT_EQ(journalOf(path).records.size(), 38u);
@@ -214,15 +195,17 @@ TEST(Journal, AnUpdateCutShortWhileWrittenInPlaceIsFinished)
     auto cdx = path;
     cdx.replace_extension(".CDX");
     std::unique_ptr<XbaseTable> left;
-    inChildWithoutClosing([&] {
+    ASSERT_EQ(inChild([&] {
         left = XbaseTable::open(path, OpenMode::Shared, false);
         for (int i = 1; i <= 2; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
-    });
+        return 0;
+    }), 0);
     const auto indexBefore = readFile(cdx);
-    inChildWithoutClosing([&] {
+    ASSERT_EQ(inChild([&] {
         left = XbaseTable::open(path, OpenMode::Shared, false);
         left->writeRecord(1, fileLogRecord(*left, "MOVED_1"));
-    });
+        return 0;
+    }), 0);
     writeFile(cdx, indexBefore);
     const size_t records = journalOf(path).records.size();
     size_t seen = 0;
@@ -250,10 +233,11 @@ TEST(Journal, ATornLastRecordIsVoidedAndTheNextTakesItsPlace)
     cdx.replace_extension(".CDX");
     const auto dbfOnDisk = readFile(path), cdxOnDisk = readFile(cdx);
     std::unique_ptr<XbaseTable> left;
-    inChildWithoutClosing([&] {
+    ASSERT_EQ(inChild([&] {
         left = XbaseTable::open(path, OpenMode::Shared, false);
         for (int i = 1; i <= 2; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
-    });
+        return 0;
+    }), 0);
     const JournalSeen seen = journalOf(path);
     ASSERT_EQ(seen.records.size(), 2u);
     const auto& [lastPos, last] = seen.records.back();
@@ -269,10 +253,11 @@ TEST(Journal, ATornLastRecordIsVoidedAndTheNextTakesItsPlace)
     writeFile(Journal::pathFor(path), bytes);
 
     std::map<uint32_t, std::string> expected{{1, name(1)}, {2, name(2)}};
-    inChildWithoutClosing([&] {
+    ASSERT_EQ(inChild([&] {
         left = XbaseTable::open(path, OpenMode::Shared, false);
         left->appendRecord(fileLogRecord(*left, name(3)));
-    });
+        return 0;
+    }), 0);
     expected[3] = name(3);
     const JournalSeen after = journalOf(path);
     ASSERT_EQ(after.records.size(), 3u);
@@ -290,10 +275,11 @@ TEST(Journal, ANewTableOfTheSameNameNeverGetsAnOldTablesUpdates)
     ScratchDir dir;
     const auto path = makeFileLog(dir.path());
     std::unique_ptr<XbaseTable> left;
-    inChildWithoutClosing([&] {
+    ASSERT_EQ(inChild([&] {
         left = XbaseTable::open(path, OpenMode::Shared, false);
         for (int i = 1; i <= 3; ++i) left->appendRecord(fileLogRecord(*left, name(i)));
-    });
+        return 0;
+    }), 0);
     // As after a restart, when every update of the journal would be written again.
     ASSERT_EQ(journalOf(path).records.size(), 3u);
     pretendRestart(path);
@@ -323,7 +309,7 @@ TEST(Journal, EarlierFormatIsFinished)
     std::vector<uint8_t> body(16 + 3);
     bytes::putLe32(body.data() + 4, 3);
     const uint64_t offset = recordOffset + 1 + 8 + 25 + 8;
-    for (int i = 0; i < 8; ++i) body[8 + i] = uint8_t(offset >> (8 * i));
+    bytes::putLe64(body.data() + 8, offset);
     std::memcpy(body.data() + 16, "NO ", 3);
     std::vector<uint8_t> journal(32);
     std::memcpy(journal.data(), "QZJ1", 4);

@@ -26,24 +26,6 @@ int codeOf(const std::function<void()>& action)
     return kOk;
 }
 
-// Runs `child` in a forked process; returns its exit status.
-int inChild(const std::function<int()>& child)
-{
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int rc = 99;
-        try {
-            rc = child();
-        } catch (...) {
-            rc = 98;
-        }
-        ::_exit(rc);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // What a classic POSIX-lock user (another xBase program) sees at `offset`.
 short lockSeenByOthers(const std::filesystem::path& path, off_t offset)
 {

@@ -97,6 +97,23 @@ void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+int inChild(const std::function<int()>& child)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int rc = 99;
+        try {
+            rc = child();
+        } catch (...) {
+            rc = 98;
+        }
+        ::_exit(rc);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 CommandResult run(const std::string& command)
 {
     CommandResult result;

@@ -3,6 +3,7 @@
 // layout, record images, and running the independent readers.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ std::string fieldText(const xbase::XbaseTable& table, const std::vector<uint8_t>
 
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Runs `child` in a forked process that ends with `_exit` as soon as it
+// returns (tables it opened are never closed, as in a killed process);
+// returns its exit status, 98 when it threw.
+int inChild(const std::function<int()>& child);
 
 struct CommandResult {
     int exitCode = -1;
