@@ -22,6 +22,7 @@
 #include "data/LocalTables.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
+#include "upload/ProgramSetup.h"
 
 namespace {
 
@@ -44,18 +45,14 @@ TForm1::TForm1(std::string programFolder, std::shared_ptr<TMessageBoxes> message
       programFolderGiven_(std::move(programFolder)),
       messages_(messages ? std::move(messages) : std::make_shared<TQtMessageBoxes>()) {
     DbfSettings1.ApplyStoredValues();
-    for (TDbfTable* table : {&DbfZAVSys, &DbfFileLog, &DbfUpLog}) table->SetTableType(TTableType::ttCDX);
-    DbfZAVSys.SetTableName("ZAVSYS.DBF");
-    DbfFileLog.SetTableName("FILELOG.DBF");
-    DbfUpLog.SetTableName("UPLOG.DBF");
+    NameProgramTables({DbfZAVSys, DbfFileLog, DbfUpLog});
     folderPicker_ = [](QWidget* parent) -> std::optional<std::string> {
         const QString folder = QFileDialog::getExistingDirectory(parent);
         if (folder.isEmpty()) return std::nullopt;
         return folder.toStdString();
     };
     BuildWindow();
-    NetFTP1.SetPassive(true);
-    NetFTP1.SetReadTimeout(100000);
+    SetUpUploadClient(NetFTP1);
     NetAntiFreeze1.ProcessMessages = [](bool handleAll) { ProcessMessages(handleAll); };
     upload_ = std::make_unique<TUploadWiring>(*this);
 }
@@ -104,23 +101,12 @@ void TForm1::CentreOnDesktop() {
 }
 
 void TForm1::FormShow() {
-    DbfZAVSys.Close();
-    Values.ProgramFolder = programFolderGiven_.empty() ? ExecutableFolder() : programFolderGiven_;
-    if (Values.ProgramFolder.back() != '/' && Values.ProgramFolder.back() != '\\') Values.ProgramFolder += '/';
-    DbfZAVSys.SetDatabaseName(Values.ProgramFolder);
-    DbfZAVSys.Open();
-    Values.LocationCode = DbfZAVSys.ReadText("LOCCODE");
-    if (!FileLogIndexExists(Values.ProgramFolder)) IndexFiles(DbfFileLog, Values.ProgramFolder);
-    DbfFileLog.Close();
-    DbfFileLog.SetDatabaseName(Values.ProgramFolder);
-    DbfFileLog.SetIndexName("FILENAME");
-    DbfFileLog.Open();
-    DbfUpLog.Close();
-    DbfUpLog.SetDatabaseName(Values.ProgramFolder);
-    DbfUpLog.Open();
-    Values.SourceFolder = DbfZAVSys.ReadText("COPYFROM");
+    // The steps `qeladmin upload` shares; the prompt and the page are the window's.
+    OpenProgramTables(programFolderGiven_.empty() ? ExecutableFolder() : programFolderGiven_,
+                      {DbfZAVSys, DbfFileLog, DbfUpLog},
+                      {Values.ProgramFolder, Values.LocationCode, Values.SourceFolder});
     if (DbfZAVSys.ReadText("LOCCODE").empty()) SetLoccode();
-    if (DirectoryExists(Values.SourceFolder) && !DbfZAVSys.ReadText("LOCCODE").empty()) LoadGrid("1");
+    if (StartUpScans(DbfZAVSys, Values.SourceFolder)) LoadGrid("1");
     if (!DirectoryExists(Values.SourceFolder)) {
         messages_->Beep();
         messages_->PlainMessage("Invalid Directory!");

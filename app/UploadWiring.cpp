@@ -5,6 +5,7 @@
 
 #include "app/MainWindow.h"
 #include "app/PartsProgressBar.h"
+#include "upload/FolderLock.h"
 #include "upload/UploadRun.h"
 
 void TUploadWindowView::ShowProgress() {
@@ -32,7 +33,8 @@ int TUploadWindowView::PartsComplete() const { return form_.ProgressBar1->PartsC
 void TUploadWindowView::ShowMessage(const std::string& text) { form_.Messages().PlainMessage(text); }
 
 TUploadWiring::TUploadWiring(TForm1& form)
-    : view_(form),
+    : form_(form),
+      view_(form),
       run_(std::make_unique<TUploadRun>(
           view_,
           TUploadValues{form.Values.ProgramFolder, form.Values.LocationCode, form.Values.SourceFolder,
@@ -42,4 +44,10 @@ TUploadWiring::TUploadWiring(TForm1& form)
 
 TUploadWiring::~TUploadWiring() = default;
 
-void TUploadWiring::Run() { run_->Run(); }
+void TUploadWiring::Run() {
+    // One run per program folder, also across processes: a second one is
+    // refused before it touches a control, and the error report says why.
+    const TFolderLock lock(form_.Values.ProgramFolder);
+    if (!lock.Held()) throw EUploadInProgress();
+    run_->Run();
+}

@@ -1,7 +1,8 @@
 #pragma once
 // The upload run on the window: its status line, buttons, progress bar and
 // message boxes are the window's own controls, its client the window's
-// NetFTP1. Built once with the window; Upload runs it.
+// NetFTP1. Built once with the window; Upload runs it while it holds the
+// program folder's lock.
 #include <memory>
 #include <string>
 
@@ -37,6 +38,7 @@ public:
     void Run();
 
 private:
+    TForm1& form_;
     TUploadWindowView view_;
     std::unique_ptr<TUploadRun> run_;
 };

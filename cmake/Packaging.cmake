@@ -7,9 +7,16 @@
 # `cpack -G DEB` (in the build folder) makes a .deb that puts the program
 # folder under /opt/qelzav and adds a desktop entry and the launcher
 # /usr/bin/qelzav, which runs the program from a writable copy in the user's
-# data folder (the program writes its tables beside its executable).
+# data folder (the program writes its tables beside its executable). It also
+# holds the systemd service and timer pair of the unattended upload
+# (disabled; docs/unattended.md), the copyright file, the changelog, the
+# document on unattended runs and the package's lintian overrides.
 
 set(QZ_PROGRAM_DIR "/opt/qelzav" CACHE STRING "Program folder inside the .deb")
+set(QZ_PACKAGE_MAINTAINER "QELZAV maintainers <maintainers@qelzav.example>" CACHE STRING
+    "Maintainer field and changelog signature of the .deb")
+set(QZ_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE STRING "Folder of the systemd units inside the .deb")
+set(QZ_DOC_DIR "/usr/share/doc/qelzav")
 
 # The tables: made by the installed qeladmin, only when missing.
 if(TARGET qeladmin)
@@ -43,11 +50,44 @@ install(CODE "
   endif()
 " COMPONENT desktop)
 
+# The unattended upload's units and the package's documents, the same way.
+set(qz_pack ${CMAKE_BINARY_DIR}/packaging)
+foreach(unit qelzav-upload@.service qelzav-upload@.timer)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/${unit}.in ${qz_pack}/${unit} @ONLY)
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/copyright.in ${qz_pack}/copyright @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/changelog.in ${qz_pack}/changelog @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/lintian-overrides ${qz_pack}/lintian/qelzav COPYONLY)
+# Debian wants the changelog compressed at maximum, without a time stamp.
+execute_process(COMMAND gzip -9nc INPUT_FILE ${qz_pack}/changelog OUTPUT_FILE ${qz_pack}/changelog.gz
+                RESULT_VARIABLE qz_gzip)
+if(NOT qz_gzip EQUAL 0)
+  message(FATAL_ERROR "gzip of the package changelog failed")
+endif()
+install(CODE "
+  if(NOT \"\$ENV{DESTDIR}\" STREQUAL \"\")
+    file(INSTALL \"${qz_pack}/qelzav-upload@.service\" \"${qz_pack}/qelzav-upload@.timer\"
+         DESTINATION \"${QZ_SYSTEMD_UNIT_DIR}\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(INSTALL \"${qz_pack}/copyright\" \"${qz_pack}/changelog.gz\" \"${PROJECT_SOURCE_DIR}/docs/unattended.md\"
+         DESTINATION \"${QZ_DOC_DIR}\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(INSTALL \"${qz_pack}/lintian/qelzav\" DESTINATION \"/usr/share/lintian/overrides\"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endif()
+" COMPONENT system)
+
 set(CPACK_PACKAGE_NAME "qelzav")
 set(CPACK_PACKAGE_VENDOR "QELZAV")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "QEL - Extract File Transfer: uploads PMS extract files by FTP")
-set(CPACK_PACKAGE_CONTACT "QELZAV maintainers <qelzav@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION
+    "QELZAV runs beside a hotel's property-management system. It lists the extract files the PMS
+exports, tells new files from ones already sent, uploads them by passive binary FTP to the
+central server and records what it sent in local DBF tables with a FoxPro-style CDX index.
+The package holds the window (qelzav), the maintenance command qeladmin, which can also run
+the upload unattended, and a systemd service and timer pair for a nightly upload, disabled
+until an administrator enables it for a program folder.")
+set(CPACK_PACKAGE_CONTACT "${QZ_PACKAGE_MAINTAINER}")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "${QZ_PROGRAM_DIR}")
 set(CPACK_INSTALL_PREFIX "${QZ_PROGRAM_DIR}")
 set(CPACK_GENERATOR "DEB")

@@ -26,6 +26,9 @@ const Command kCommands[] = {
 #ifdef HAVE_CHECKCOMMAND
     {"check", "check DIR LOCCODE", RunCheck},
 #endif
+#ifdef HAVE_UPLOADCOMMAND
+    {"upload", "upload DIR [--list]", RunUpload},
+#endif
 };
 
 int Usage() {

@@ -1,0 +1,607 @@
+// `qeladmin upload` against vsftpd on port 21 of the test's own network
+// namespace, side by side with the window's Upload: the same commands,
+// tables and audit rows; its failures and exit statuses; and the program
+// folder's lock between two commands, and between the window and a command.
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "app/PartsProgressBar.h"
+#include "data/DateTime.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/ScriptedFtpServer.h"
+#include "tools/qeladmin/UploadStatus.h"
+#include "upload/FolderLock.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace qztest;
+using qz::test::Answer;
+using qz::test::FtpServerKind;
+using qz::test::Greeting;
+using qz::test::RealFtpServer;
+using qz::test::ScriptedFtpServer;
+using qz::test::ScriptStep;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const char* const kLastCopyBefore = "20050616";   // what WriteUsualSettings stores
+const char* const kFtpPassword = "qelzav@";
+// vsftpd holds each log-in this long: a run is then in progress for sure
+// while the test starts the second one.
+const char* const kSlowLogin = "delay_successful_login=3\n";
+
+bool InOwnNetworkNamespace() {
+    struct stat self {}, parent {};
+    const std::string parentNs = "/proc/" + std::to_string(::getppid()) + "/ns/net";
+    return ::geteuid() == 0 && ::stat("/proc/self/ns/net", &self) == 0 && ::stat(parentNs.c_str(), &parent) == 0 &&
+           self.st_ino != parent.st_ino;
+}
+
+#define REQUIRE_OWN_NETWORK_NAMESPACE()                                                                   \
+    if (!InOwnNetworkNamespace())                                                                         \
+    GTEST_SKIP() << "needs root and a network namespace of its own for an FTP server on port 21; "        \
+                    "run it through ctest (tests/app/in-netns.sh: unshare --net)"
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+Strings Lines(const std::string& text) {
+    Strings lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+    if (::pclose(pipe) != 0) ADD_FAILURE() << "failed: " << command << "\n" << out;
+    return out;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// The records of a DBF table as the independent reader sees them.
+std::vector<Strings> Records(const std::string& dbf) {
+    std::vector<Strings> records;
+    for (const std::string& line : Lines(Shell(std::string(QZ_XBASE_DUMP) + " " + Quoted(dbf)))) {
+        if (line.size() < 2 || (line[0] != ' ' && line[0] != '*') || line[1] != '\t') continue;
+        Strings values;
+        std::istringstream fields(line.substr(2));
+        std::string value;
+        while (std::getline(fields, value, '\t')) values.push_back(value);
+        if (line.back() == '\t') values.push_back("");
+        records.push_back(values);
+    }
+    return records;
+}
+
+std::string TodayYmd() {
+    int y, m, d;
+    DecodeDate(Today(), y, m, d);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
+    return text;
+}
+
+std::string Bytes(std::size_t count, unsigned seed) {
+    std::string out(count, '\0');
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
+    return out;
+}
+
+// A qeladmin process with its standard output and error in files.
+class Command {
+public:
+    explicit Command(const Strings& args) : dir_(fs::temp_directory_path() / ("qzcmd-" + std::to_string(Counter()))) {
+        fs::create_directories(dir_);
+        std::vector<std::string> words{QZ_QELADMIN};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (::posix_spawn(&pid_, QZ_QELADMIN, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Command() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    pid_t Pid() const { return pid_; }
+    // The exit status; -1 when it did not exit by itself.
+    int Wait() {
+        if (pid_ <= 0) return status_;
+        int raw = 0;
+        while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {}
+        pid_ = -1;
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return status_;
+    }
+    Strings Err() const { return Lines(ReadFile(dir_ / "err")); }
+    Strings Out() const { return Lines(ReadFile(dir_ / "out")); }
+
+private:
+    static int Counter() {
+        static int next = 0;
+        return ++next;
+    }
+    fs::path dir_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// A program folder with usual settings, three extract files and (unless
+// told otherwise) a login file for 127.0.0.1 with remote folder "incoming".
+class UploadFolder {
+public:
+    explicit UploadFolder(int files = 3) {
+        w.WriteUsualSettings();
+        for (int i = 1; i <= files; ++i) AddFile("F" + std::to_string(i) + "061505.xml", Bytes(1000u * i + 7, i));
+    }
+    void AddFile(const std::string& name, const std::string& bytes) {
+        w.Folder().AddExtract(name, StrToDate("06/15/05"));
+        const fs::path file = fs::path(w.Folder().SourcePath()) / name;
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+        SetModified(file, StrToDate("06/15/05"));
+        names.push_back(name);
+        contents.push_back(bytes);
+    }
+    void Login(const std::string& password = kFtpPassword, const std::string& remoteFolder = "incoming") {
+        Shell(std::string(QZ_QELADMIN) + " login " + Quoted(w.Folder().Path()) + " ABC 127.0.0.1 anonymous " +
+              Quoted(password) + (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
+    }
+    std::string Folder() { return w.Folder().Path(); }
+    Strings UploadArgs() { return {"upload", Folder()}; }
+
+    std::vector<Strings> FileLog() { return Records(Folder() + "FILELOG.DBF"); }
+    std::vector<Strings> UpLog() { return Records(Folder() + "UPLOG.DBF"); }
+    std::string LastCopy() {
+        const auto settings = Records(Folder() + "ZAVSYS.DBF");
+        return settings.empty() || settings[0].size() < 4 ? "<none>" : settings[0][3];
+    }
+    // The file log checked, and the upload log without its time of day.
+    void ExpectMarked(std::size_t count) {
+        const auto fileLog = FileLog();
+        ASSERT_EQ(fileLog.size(), count);
+        for (std::size_t i = 0; i < count; ++i)
+            EXPECT_EQ(fileLog[i], (Strings{TodayYmd(), names[i], "20050615", "YES"}));
+        EXPECT_EQ(LastCopy(), TodayYmd());
+    }
+    void ExpectArrived(const std::string& serverRoot) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            EXPECT_EQ(ReadFile(fs::path(serverRoot) / "incoming" / names[i]), contents[i]) << names[i];
+    }
+
+    WindowFixture w;
+    Strings names, contents;
+};
+
+std::string ServerRoot(const fs::path& base) {
+    const fs::path root = base / "ftp";
+    fs::create_directories(root / "incoming");
+    return root.string();
+}
+
+std::unique_ptr<RealFtpServer> Vsftpd(UploadFolder& s, const std::string& extraConfig = {}) {
+    return std::make_unique<RealFtpServer>(FtpServerKind::Vsftpd, ServerRoot(s.w.Folder().Root()), 21, extraConfig);
+}
+
+Strings ExpectedCommands(const Strings& names) {
+    // vsftpd hides the password in its log; no QUIT.
+    Strings expected{"USER anonymous", "PASS <password>", "TYPE I", "SYST", "CWD incoming"};
+    for (const std::string& name : names) expected.insert(expected.end(), {"PASV", "STOR " + name, "SIZE " + name});
+    return expected;
+}
+
+std::size_t Count(const Strings& commands, const std::string& prefix) {
+    std::size_t n = 0;
+    for (const std::string& c : commands) n += c.rfind(prefix, 0) == 0;
+    return n;
+}
+
+// Waits (at most a minute) until the server has seen the password: the run
+// then holds the folder's lock and waits for the slow log-in.
+bool WaitForLogIn(const RealFtpServer& server) {
+    for (int i = 0; i < 3000; ++i) {
+        if (Count(server.LoggedCommands(), "PASS") > 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Each row without its DATETIME (the time of day it was written).
+std::vector<Strings> WithoutTimeOfDay(std::vector<Strings> rows) {
+    for (Strings& row : rows)
+        if (row.size() > 3) row.erase(row.begin() + 3);
+    return rows;
+}
+
+TEST(Unattended, SendsThreeFilesAsTheWindowDoes) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    // The window's run, for the comparison.
+    Strings windowCommands;
+    std::vector<Strings> windowFileLog, windowUpLog;
+    {
+        UploadFolder window;
+        auto server = Vsftpd(window);
+        window.Login();
+        TForm1& form = window.w.Show();
+        window.w.Messages().shown.clear();
+        QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+        ASSERT_EQ(window.w.Messages().shown, Strings{"plain:All Finished!"});
+        windowCommands = server->LoggedCommands();
+        windowFileLog = window.FileLog();
+        windowUpLog = window.UpLog();
+    }
+
+    UploadFolder s;
+    auto server = Vsftpd(s);
+    s.Login();
+    Command run(s.UploadArgs());
+
+    EXPECT_EQ(run.Wait(), kUploadFinished);
+    EXPECT_EQ(run.Err(), Strings{"All Finished!"});   // not a terminal: the messages only
+    EXPECT_TRUE(run.Out().empty());
+    s.ExpectArrived(server->RootDir());
+    EXPECT_EQ(server->LoggedCommands(), ExpectedCommands(s.names));
+    EXPECT_EQ(server->LoggedCommands(), windowCommands);
+    s.ExpectMarked(3);
+    EXPECT_EQ(s.FileLog(), windowFileLog);
+    const auto upLog = s.UpLog();
+    ASSERT_EQ(upLog.size(), 4u);
+    EXPECT_EQ(WithoutTimeOfDay(upLog), WithoutTimeOfDay(windowUpLog));
+    EXPECT_EQ(upLog[1], (Strings{TodayYmd(), "127.0.0.1", s.names[0], upLog[1][3], "0", "XXX"}));
+}
+
+TEST(Unattended, ListsTheFilesItWouldSendAndSendsNothing) {
+    UploadFolder s;
+    s.Login();
+    Command list({"upload", s.Folder(), "--list"});
+
+    EXPECT_EQ(list.Wait(), kUploadFinished);
+    EXPECT_EQ(list.Out(), s.names);
+    EXPECT_TRUE(list.Err().empty());
+    EXPECT_TRUE(s.FileLog().empty());
+    EXPECT_TRUE(s.UpLog().empty());
+    EXPECT_EQ(s.LastCopy(), kLastCopyBefore);
+}
+
+TEST(Unattended, WrongArgumentsGiveTheUsage) {
+    for (const Strings& args : {Strings{"upload"}, Strings{"upload", "a", "b"}, Strings{"upload", "--all", "a"}}) {
+        Command run(args);
+        EXPECT_EQ(run.Wait(), kUploadUsage);
+        EXPECT_EQ(run.Err(), Strings{"usage: qeladmin upload DIR [--list]"});
+    }
+}
+
+TEST(Unattended, ShowsAProgressLinePerFileOnATerminal) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    UploadFolder s;
+    auto server = Vsftpd(s);
+    s.Login();
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(QZ_QELADMIN, QZ_QELADMIN, "upload", s.Folder().c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string seen;
+    char buffer[512];
+    ssize_t got;
+    while ((got = ::read(terminal, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        if (got > 0) seen.append(buffer, static_cast<std::size_t>(got));
+    ::close(terminal);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == kUploadFinished);
+    EXPECT_EQ(seen, "Uploading F1061505.xml (1 of 3)\r\nUploading F2061505.xml (2 of 3)\r\n"
+                    "Uploading F3061505.xml (3 of 3)\r\nAll Finished!\r\n");
+}
+
+// A failing run: how it is set up, and what it must say and leave.
+struct FailureCase {
+    const char* title = "";
+    bool server = true;      // vsftpd on port 21 (refusing "intruder@")
+    bool loginFile = true;
+    int files = 3;
+    std::string password = kFtpPassword, remoteFolder = "incoming";
+    std::string blockedName;     // a folder of this name on the server makes its STOR fail
+    std::string removedTable;    // a table file missing from the program folder
+    bool fileLogHeld = false;    // another program holds the file log's write lock
+    bool sourceMissing = false;
+    int status = 0;
+    Strings lines;               // standard error; a line ending in "*" is a prefix
+    std::size_t auditRows = 0;
+    std::size_t stored = 0;      // STOR commands the server saw
+};
+
+std::ostream& operator<<(std::ostream& out, const FailureCase& c) { return out << c.title; }
+
+std::vector<FailureCase> FailureCases() {
+    std::vector<FailureCase> cases;
+    auto add = [&](const char* title, auto&& tweak) {
+        FailureCase c;
+        c.title = title;
+        tweak(c);
+        cases.push_back(c);
+    };
+    add("NoLoginFile", [](FailureCase& c) {
+        c.loginFile = false;
+        c.status = kUploadNoLogin;
+        c.lines = {"Not Enough Login Information To Upload!"};
+    });
+    add("NoLoginFileNothingListed", [](FailureCase& c) {
+        c.loginFile = false;
+        c.files = 0;
+        c.status = kUploadNoLogin;
+        c.lines = {"No Files To Copy!", "Not Enough Login Information To Upload!", "No Files To Copy!"};
+    });
+    add("ConnectRefused", [](FailureCase& c) {
+        c.server = false;
+        c.status = kUploadConnectFailed;
+        c.lines = {"Socket Error # 10061 Connection refused."};
+        c.auditRows = 1;
+    });
+    add("LogInRefused", [](FailureCase& c) {
+        c.password = "intruder@";
+        c.status = kUploadConnectFailed;
+        c.lines = {"Login incorrect."};
+        c.auditRows = 1;
+    });
+    add("RemoteFolderRefused", [](FailureCase& c) {
+        c.remoteFolder = "missing";
+        c.status = kUploadConnectFailed;
+        c.lines = {"Failed to change directory."};
+        c.auditRows = 1;
+    });
+    add("SecondStorRefused", [](FailureCase& c) {
+        c.blockedName = "F2061505.xml";
+        c.status = kUploadTransferFailed;
+        c.lines = {"Could not create file."};
+        c.auditRows = 2;
+        c.stored = 2;
+    });
+    add("FileLogHeldByAnotherProgram", [](FailureCase& c) {
+        c.fileLogHeld = true;
+        c.status = kUploadTablesFailed;
+        c.lines = {"DbfFileLog: *"};
+        c.auditRows = 4;
+        c.stored = 3;
+    });
+    add("UploadLogMissing", [](FailureCase& c) {
+        c.removedTable = "UPLOG.DBF";
+        c.status = kUploadTablesFailed;
+        c.lines = {"DbfUpLog: *"};
+    });
+    add("SourceFolderMissing", [](FailureCase& c) {
+        c.sourceMissing = true;
+        c.status = kUploadNotSetUp;
+        c.lines = {"Invalid Directory!"};
+    });
+    return cases;
+}
+
+class UnattendedFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(UnattendedFailure, SaysWhyEndsWithItsStatusAndMarksNothing) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    const FailureCase& c = GetParam();
+    UploadFolder s(c.files);
+    std::unique_ptr<RealFtpServer> server;
+    if (c.server) {
+        const fs::path denied = s.w.Folder().Root() / "denied-passwords";
+        std::ofstream(denied) << "intruder@\n";
+        server = Vsftpd(s, "deny_email_enable=YES\nbanned_email_file=" + denied.string() + "\n");
+        if (!c.blockedName.empty()) fs::create_directories(fs::path(server->RootDir()) / "incoming" / c.blockedName);
+    }
+    if (c.loginFile) s.Login(c.password, c.remoteFolder);
+    if (!c.removedTable.empty()) fs::remove(s.Folder() + c.removedTable);
+    if (c.sourceMissing) fs::remove_all(s.w.Folder().SourcePath());
+    // The header lock of the file log at the offset xBase programs use, as
+    // another program writing to it holds it.
+    int held = -1;
+    if (c.fileLogHeld) {
+        held = ::open((s.Folder() + "FILELOG.DBF").c_str(), O_RDWR | O_CLOEXEC);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0x7FFFFFFE;
+        lock.l_len = 1;
+        ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &lock), 0);
+    }
+
+    Command run(s.UploadArgs());
+    const int status = run.Wait();
+    if (held >= 0) ::close(held);
+
+    EXPECT_EQ(status, c.status);
+    const Strings lines = run.Err();
+    ASSERT_EQ(lines.size(), c.lines.size()) << ::testing::PrintToString(lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& want = c.lines[i];
+        if (!want.empty() && want.back() == '*')
+            EXPECT_EQ(lines[i].substr(0, want.size() - 1), want.substr(0, want.size() - 1)) << lines[i];
+        else
+            EXPECT_EQ(lines[i], want);
+    }
+    EXPECT_TRUE(s.FileLog().empty());
+    EXPECT_EQ(s.LastCopy(), kLastCopyBefore);
+    if (c.removedTable != "UPLOG.DBF") {
+        EXPECT_EQ(s.UpLog().size(), c.auditRows);
+    }
+    if (server) {
+        EXPECT_EQ(Count(server->LoggedCommands(), "STOR"), c.stored);
+        // No audit row: the run ended before it connected.
+        if (c.auditRows == 0) {
+            EXPECT_TRUE(server->LoggedCommands().empty());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnattendedFailure, ::testing::ValuesIn(FailureCases()),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+TEST(UnattendedLock, TheSecondCommandOnAFolderRefusesAndNothingIsSentTwice) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    UploadFolder s;
+    auto server = Vsftpd(s, kSlowLogin);
+    s.Login();
+    Command first(s.UploadArgs());
+    ASSERT_TRUE(WaitForLogIn(*server));
+
+    Command second(s.UploadArgs());
+    EXPECT_EQ(second.Wait(), kUploadInProgress);
+    EXPECT_EQ(second.Err(), Strings{"Another upload is in progress for this program folder."});
+
+    EXPECT_EQ(first.Wait(), kUploadFinished);
+    EXPECT_EQ(first.Err(), Strings{"All Finished!"});
+    EXPECT_EQ(server->LoggedCommands(), ExpectedCommands(s.names));   // one log-in, each file once
+    s.ExpectArrived(server->RootDir());
+    s.ExpectMarked(3);
+    EXPECT_EQ(s.UpLog().size(), 4u);
+}
+
+TEST(UnattendedLock, TheWindowRefusesWhileACommandRuns) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    UploadFolder s;
+    auto server = Vsftpd(s, kSlowLogin);
+    s.Login();
+    TForm1& form = s.w.Show();
+    s.w.Messages().shown.clear();
+    const std::string labelBefore = form.Label3->text().toStdString();
+    Command command(s.UploadArgs());
+    ASSERT_TRUE(WaitForLogIn(*server));
+
+    QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+
+    EXPECT_EQ(s.w.Messages().shown, Strings{"report:Another upload is in progress for this program folder."});
+    EXPECT_TRUE(form.BitBtn1->isEnabled());
+    EXPECT_TRUE(form.BitBtn2->isEnabled());
+    EXPECT_FALSE(form.ProgressBar1->isVisibleTo(&form));
+    EXPECT_EQ(form.Label3->text().toStdString(), labelBefore);
+    EXPECT_EQ(command.Wait(), kUploadFinished);
+    EXPECT_EQ(server->LoggedCommands(), ExpectedCommands(s.names));
+    s.ExpectMarked(3);
+    EXPECT_EQ(s.UpLog().size(), 4u);
+}
+
+TEST(UnattendedLock, ACommandRefusesWhileTheWindowRuns) {
+    // The window's run waits for the server's answer to USER, handling its
+    // events meanwhile; one of them starts the command.
+    ScriptedFtpServer slow([] {
+        using Action = ScriptStep::Action;
+        return std::vector<ScriptStep>{Greeting("220 Scripted."),
+                                       Answer("331 Please specify the password.", Action::WaitForSignal),
+                                       Answer("230 Login successful."), Answer("200 Switching to Binary mode."),
+                                       Answer("215 UNIX Type: L8"), Answer("227 Entering Passive Mode ({PASV})."),
+                                       Answer("150 Ok to send data.", Action::ReceiveData),
+                                       ScriptStep{false, "226 Transfer complete.\r\n", Action::None},
+                                       Answer("213 1007")};
+    }());
+    UploadFolder s(1);
+    s.Login(kFtpPassword, "");
+    TForm1& form = s.w.Show();
+    s.w.Messages().shown.clear();
+    form.NetFTP1.SetPort(slow.Port());
+    form.NetFTP1.SetReadTimeout(30000);
+    int commandStatus = -1;
+    Strings commandLines;
+    QTimer::singleShot(0, &form, [&] {
+        Command command(s.UploadArgs());
+        commandStatus = command.Wait();
+        commandLines = command.Err();
+        slow.Signal();
+    });
+
+    QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+
+    EXPECT_EQ(commandStatus, kUploadInProgress);
+    EXPECT_EQ(commandLines, Strings{"Another upload is in progress for this program folder."});
+    EXPECT_EQ(s.w.Messages().shown, Strings{"plain:All Finished!"});
+    EXPECT_EQ(Count(slow.Commands(), "STOR"), 1u);
+    EXPECT_EQ(Count(slow.Commands(), "USER"), 1u);
+    s.ExpectMarked(1);
+    EXPECT_EQ(s.UpLog().size(), 2u);
+}
+
+TEST(UnattendedLock, AKilledRunLeavesNoLockBehind) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    UploadFolder s;
+    {
+        auto server = Vsftpd(s, kSlowLogin);
+        s.Login();
+        Command killed(s.UploadArgs());
+        ASSERT_TRUE(WaitForLogIn(*server));
+        ASSERT_EQ(::kill(killed.Pid(), SIGKILL), 0);
+        EXPECT_EQ(killed.Wait(), -1);
+    }
+    EXPECT_TRUE(fs::exists(s.Folder() + kFolderLockName));
+    EXPECT_TRUE(TFolderLock(s.Folder()).Held());
+    EXPECT_TRUE(s.FileLog().empty());
+
+    auto server = Vsftpd(s);
+    Command next(s.UploadArgs());
+    EXPECT_EQ(next.Wait(), kUploadFinished);
+    s.ExpectArrived(server->RootDir());
+    s.ExpectMarked(3);
+}
+
+TEST(FolderLock, OneHolderPerFolderUntilItLetsGo) {
+    ProgramFolder folder;
+    {
+        TFolderLock first(folder.Path());
+        ASSERT_TRUE(first.Held());
+        // A second open of the lock file, in this process or another, is refused.
+        EXPECT_FALSE(TFolderLock(folder.Path()).Held());
+        const std::string path = folder.Path().substr(0, folder.Path().size() - 1);   // without the separator
+        EXPECT_FALSE(TFolderLock(path).Held());
+        EXPECT_NE(std::system(("flock -n " + Quoted(folder.Path() + kFolderLockName) + " true").c_str()), 0);
+    }
+    EXPECT_TRUE(TFolderLock(folder.Path()).Held());
+    EXPECT_THROW(TFolderLock((folder.Root() / "no-such-folder").string()), EFolderLockError);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+#include "upload/ProgramSetup.h"
+
+#include "data/DbfTable.h"
+#include "data/LocalTables.h"
+#include "ftp/NetFTP.h"
+#include "scan/ExtractListing.h"
+
+void NameProgramTables(TProgramTables tables) {
+    for (TDbfTable* table : {&tables.Settings, &tables.FileLog, &tables.UpLog}) table->SetTableType(TTableType::ttCDX);
+    tables.Settings.SetTableName(kSettingsTableName);
+    tables.FileLog.SetTableName(kFileLogTableName);
+    tables.UpLog.SetTableName(kUpLogTableName);
+}
+
+void SetUpUploadClient(TNetFTP& ftp) {
+    ftp.SetPassive(true);
+    ftp.SetReadTimeout(100000);
+}
+
+void OpenProgramTables(const std::string& programFolder, TProgramTables tables, TStartValues values) {
+    tables.Settings.Close();
+    values.ProgramFolder = programFolder.empty() ? "." : programFolder;
+    if (values.ProgramFolder.back() != '/' && values.ProgramFolder.back() != '\\') values.ProgramFolder += '/';
+    tables.Settings.SetDatabaseName(values.ProgramFolder);
+    tables.Settings.Open();
+    values.LocationCode = tables.Settings.ReadText("LOCCODE");
+    if (!FileLogIndexExists(values.ProgramFolder)) IndexFiles(tables.FileLog, values.ProgramFolder);
+    tables.FileLog.Close();
+    tables.FileLog.SetDatabaseName(values.ProgramFolder);
+    tables.FileLog.SetIndexName(kFileLogTag);
+    tables.FileLog.Open();
+    tables.UpLog.Close();
+    tables.UpLog.SetDatabaseName(values.ProgramFolder);
+    tables.UpLog.Open();
+    values.SourceFolder = tables.Settings.ReadText("COPYFROM");
+}
+
+bool StartUpScans(TDbfTable& settings, const std::string& sourceFolder) {
+    return DirectoryExists(sourceFolder) && !settings.ReadText("LOCCODE").empty();
+}
