@@ -58,12 +58,15 @@ endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/copyright.in ${qz_pack}/copyright @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/changelog.in ${qz_pack}/changelog @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/lintian-overrides ${qz_pack}/lintian/qelzav COPYONLY)
-# Debian wants the changelog compressed at maximum, without a time stamp.
-execute_process(COMMAND gzip -9nc INPUT_FILE ${qz_pack}/changelog OUTPUT_FILE ${qz_pack}/changelog.gz
-                RESULT_VARIABLE qz_gzip)
-if(NOT qz_gzip EQUAL 0)
-  message(FATAL_ERROR "gzip of the package changelog failed")
-endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/qelzav.1.in ${qz_pack}/qelzav.1 @ONLY)
+# Debian wants the changelog and manual pages compressed at maximum, without a time stamp.
+foreach(doc changelog qelzav.1)
+  execute_process(COMMAND gzip -9nc INPUT_FILE ${qz_pack}/${doc} OUTPUT_FILE ${qz_pack}/${doc}.gz
+                  RESULT_VARIABLE qz_gzip)
+  if(NOT qz_gzip EQUAL 0)
+    message(FATAL_ERROR "gzip of ${doc} failed")
+  endif()
+endforeach()
 install(CODE "
   if(NOT \"\$ENV{DESTDIR}\" STREQUAL \"\")
     file(INSTALL \"${qz_pack}/qelzav-upload@.service\" \"${qz_pack}/qelzav-upload@.timer\"
@@ -71,6 +74,8 @@ install(CODE "
     file(INSTALL \"${qz_pack}/copyright\" \"${qz_pack}/changelog.gz\" \"${PROJECT_SOURCE_DIR}/docs/unattended.md\"
          DESTINATION \"${QZ_DOC_DIR}\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     file(INSTALL \"${qz_pack}/lintian/qelzav\" DESTINATION \"/usr/share/lintian/overrides\"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(INSTALL \"${qz_pack}/qelzav.1.gz\" DESTINATION \"/usr/share/man/man1\"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   endif()
 " COMPONENT system)
@@ -80,12 +85,15 @@ set(CPACK_PACKAGE_VENDOR "QELZAV")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "QEL - Extract File Transfer: uploads PMS extract files by FTP")
 set(CPACK_PACKAGE_DESCRIPTION
-    "QELZAV runs beside a hotel's property-management system. It lists the extract files the PMS
-exports, tells new files from ones already sent, uploads them by passive binary FTP to the
-central server and records what it sent in local DBF tables with a FoxPro-style CDX index.
-The package holds the window (qelzav), the maintenance command qeladmin, which can also run
-the upload unattended, and a systemd service and timer pair for a nightly upload, disabled
-until an administrator enables it for a program folder.")
+    "QELZAV runs beside a hotel's property-management system (PMS). It lists
+the extract files the PMS exports, tells new files from ones already sent,
+uploads them by passive binary FTP to the central server and records what
+it sent in local DBF tables with a FoxPro-style CDX index.
+.
+The package holds the window (qelzav), the maintenance command qeladmin,
+which also runs the upload unattended, and a systemd service and timer pair
+for a nightly upload, disabled until an administrator enables it for a
+program folder.")
 set(CPACK_PACKAGE_CONTACT "${QZ_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "${QZ_PROGRAM_DIR}")

@@ -199,9 +199,10 @@ int RunUpload(const Args& args) {
     TConsoleUploadView view(::isatty(STDERR_FILENO) == 1);
     try {
         UnattendedUpload upload;
-        // --list sends nothing and marks nothing, so it needs no lock.
+        // --list sends nothing and marks nothing, so it needs no lock; a
+        // folder that is not there is told by the settings table's error.
         std::optional<TFolderLock> lock;
-        if (!listOnly) {
+        if (!listOnly && std::filesystem::is_directory(*folder, ec)) {
             lock.emplace(*folder);
             if (!lock->Held()) throw EUploadInProgress();
         }
