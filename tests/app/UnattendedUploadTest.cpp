@@ -296,15 +296,30 @@ TEST(Unattended, SendsThreeFilesAsTheWindowDoes) {
 
 TEST(Unattended, ListsTheFilesItWouldSendAndSendsNothing) {
     UploadFolder s;
+    s.AddFile("E\x1b[2J061505.xml", "x");   // a name that would clear the terminal
     s.Login();
     Command list({"upload", s.Folder(), "--list"});
 
     EXPECT_EQ(list.Wait(), kUploadFinished);
-    EXPECT_EQ(list.Out(), s.names);
+    EXPECT_EQ(list.Out(), (Strings{"E?[2J061505.xml", s.names[0], s.names[1], s.names[2]}));
     EXPECT_TRUE(list.Err().empty());
     EXPECT_TRUE(s.FileLog().empty());
     EXPECT_TRUE(s.UpLog().empty());
     EXPECT_EQ(s.LastCopy(), kLastCopyBefore);
+}
+
+TEST(Unattended, RebuildsAMissingFileLogIndexAsStartUpDoes) {
+    UploadFolder s;
+    s.w.Folder().AddFileLog(s.names[0], StrToDate("06/15/05"));   // sent before the last copy day
+    fs::remove(s.Folder() + "FileLog.CDX");
+    Command list({"upload", s.Folder(), "--list"});
+
+    EXPECT_EQ(list.Wait(), kUploadFinished);
+    bool indexMade = false;   // in the letter case the table layer gives it
+    for (const auto& entry : fs::directory_iterator(s.Folder()))
+        indexMade |= QString::fromStdString(entry.path().filename().string()).toLower() == "filelog.cdx";
+    EXPECT_TRUE(indexMade);
+    EXPECT_EQ(list.Out(), (Strings{s.names[1], s.names[2]}));   // the first one found through the new index
 }
 
 TEST(Unattended, WrongArgumentsGiveTheUsage) {

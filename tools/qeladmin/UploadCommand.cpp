@@ -59,9 +59,10 @@ std::string OneLine(const std::string& text) {
 
 void Say(const std::string& text) { std::fprintf(stderr, "%s\n", OneLine(text).c_str()); }
 
-// The default error report's text: a full stop after a last character above ".".
+// The default error report's text, as the window words it: a full stop
+// after a last character above "." (so a reply ending in a line break gets none).
 void Report(const std::string& message) {
-    std::string text = OneLine(message);
+    std::string text = message;
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
     Say(text);
 }
@@ -164,7 +165,8 @@ struct UnattendedUpload {
     }
 
     void PrintList() const {
-        for (const TransferRow& row : transferList.Rows()) std::printf("%s\n", row.FileName.c_str());
+        // A name is whatever the extract folder holds: one line each, no control characters.
+        for (const TransferRow& row : transferList.Rows()) std::printf("%s\n", OneLine(row.FileName).c_str());
     }
 
     int Upload(TConsoleUploadView& view) {
