@@ -19,7 +19,6 @@
 #include "app/TransferGrid.h"
 #include "app/TransferListModel.h"
 #include "app/UploadWiring.h"
-#include "data/LocalTables.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "upload/ProgramSetup.h"

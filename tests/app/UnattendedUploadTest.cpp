@@ -21,6 +21,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,8 +126,7 @@ std::string Bytes(std::size_t count, unsigned seed) {
 // A qeladmin process with its standard output and error in files.
 class Command {
 public:
-    explicit Command(const Strings& args) : dir_(fs::temp_directory_path() / ("qzcmd-" + std::to_string(Counter()))) {
-        fs::create_directories(dir_);
+    explicit Command(const Strings& args) : dir_(TempDir()) {
         std::vector<std::string> words{QZ_QELADMIN};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -162,9 +162,11 @@ public:
     Strings Out() const { return Lines(ReadFile(dir_ / "out")); }
 
 private:
-    static int Counter() {
-        static int next = 0;
-        return ++next;
+    // Of this command alone: tests run side by side in several processes.
+    static fs::path TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "qzcmd-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        return pattern;
     }
     fs::path dir_;
     pid_t pid_ = -1;
