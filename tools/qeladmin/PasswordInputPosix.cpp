@@ -17,7 +17,7 @@ public:
         active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
     }
     ~EchoOff() {
-        if (active_) ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+        if (active_) ::tcsetattr(fd_, TCSANOW, &saved_);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
@@ -49,11 +49,12 @@ std::optional<std::string> ReadLine() {
 
 std::optional<std::string> ReadPassword(const char* prompt) {
     if (!::isatty(STDIN_FILENO)) return ReadLine();
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
     std::optional<std::string> line;
     {
+        // Echo goes off before the prompt shows, so nothing typed after it is echoed.
         EchoOff quiet(STDIN_FILENO);
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
         line = ReadLine();
     }
     std::fputs("\n", stderr);

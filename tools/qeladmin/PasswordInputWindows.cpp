@@ -43,11 +43,12 @@ std::optional<std::string> ReadLine() {
 
 std::optional<std::string> ReadPassword(const char* prompt) {
     if (!::_isatty(::_fileno(stdin))) return ReadLine();
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
     std::optional<std::string> line;
     {
+        // Echo goes off before the prompt shows, so nothing typed after it is echoed.
         EchoOff quiet;
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
         line = ReadLine();
     }
     std::fputs("\n", stderr);
