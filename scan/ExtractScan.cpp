@@ -24,7 +24,8 @@ std::vector<ExtractFile> WithoutControlCharacters(std::vector<ExtractFile> files
     kept.reserve(files.size());
     for (ExtractFile& file : files) {
         if (HasControlCharacter(file.Name))
-            messages.ErrorMessage("\"" + EscapedFileName(file.Name) + "\" is not listed: its name holds control characters.");
+            messages.ErrorMessage("\"" + EscapedFileName(file.Name) +
+                                  "\" is not listed: its name holds control characters.");
         else
             kept.push_back(std::move(file));
     }
