@@ -1,0 +1,7 @@
+#pragma once
+// Which characters end a folder in a path. On Windows "\", "/" and ":" do;
+// on POSIX only "/" does, so a file's name there is its whole directory
+// entry, ":" and "\" included.
+
+// True for a character that separates folders (or a drive) from a name.
+bool IsNameSeparator(char c);

@@ -1,0 +1,3 @@
+#include "rtl/PathNames.h"
+
+bool IsNameSeparator(char c) { return c == '/'; }
