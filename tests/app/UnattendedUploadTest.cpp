@@ -190,8 +190,9 @@ public:
         contents.push_back(bytes);
     }
     void Login(const std::string& password = kFtpPassword, const std::string& remoteFolder = "incoming") {
-        Shell(std::string(QZ_QELADMIN) + " login " + Quoted(w.Folder().Path()) + " ABC 127.0.0.1 anonymous " +
-              Quoted(password) + (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
+        Shell("printf '%s\\n' " + Quoted(password) + " | " + std::string(QZ_QELADMIN) + " login " +
+              Quoted(w.Folder().Path()) + " ABC 127.0.0.1 anonymous -" +
+              (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
     }
     std::string Folder() { return w.Folder().Path(); }
     Strings UploadArgs() { return {"upload", Folder()}; }
