@@ -33,6 +33,17 @@ CdxNode CdxTree::readNode(uint32_t offset)
     return decodeNode(store_.readPage(offset), format_, store_.fileName(), offset);
 }
 
+CdxNode CdxTree::readNode(uint32_t offset, CdxPage& raw)
+{
+    raw = store_.readPage(offset);
+    return decodeNode(raw, format_, store_.fileName(), offset);
+}
+
+bool CdxTree::unchanged(const CdxPosition& pos)
+{
+    return pos.leaf == kNoPage || store_.readPage(pos.leaf) == pos.page;
+}
+
 void CdxTree::writeNode(uint32_t offset, const CdxNode& node)
 {
     auto page = encodeNode(node, format_);
@@ -84,7 +95,7 @@ bool CdxTree::descend(std::string_view key, uint32_t recno, bool clampToLast, st
         });
         size_t index = size_t(it - node.entries.begin());
         if (node.isLeaf()) {
-            path.push_back({offset, std::move(node), index});
+            path.push_back({offset, std::move(node), index, true, page});
             return true;
         }
         if (node.entries.empty()) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
@@ -111,7 +122,7 @@ std::optional<CdxPosition> CdxTree::lowerBound(std::string_view key, uint32_t re
     std::vector<Step> path;
     if (!descend(key, recno, false, path, true)) return std::nullopt;
     Step& leaf = path.back();
-    CdxPosition pos{leaf.offset, leaf.index, std::move(leaf.node)};
+    CdxPosition pos{leaf.offset, leaf.index, std::move(leaf.node), leaf.page};
     if (pos.index < pos.node.entries.size()) return pos;
     // Past this leaf's last key: the answer is the first entry of the next leaf.
     if (pos.node.entries.empty() && pos.node.right == kNoPage) return std::nullopt;
@@ -119,7 +130,7 @@ std::optional<CdxPosition> CdxTree::lowerBound(std::string_view key, uint32_t re
         pos.index = 0;
         // An empty leaf that is not the last: step to the right.
         uint32_t right = pos.node.right;
-        pos.node = readNode(right);
+        pos.node = readNode(right, pos.page);
         pos.leaf = right;
         if (pos.node.entries.empty()) return std::nullopt;
         return pos;
@@ -134,10 +145,11 @@ CdxPosition CdxTree::edge(bool leftmost)
     uint32_t offset = root_;
     for (size_t depth = 0;; ++depth) {
         if (depth >= kMaxDepth) corrupt(store_.fileName(), "index tree deeper than " + std::to_string(kMaxDepth) + " levels (pointer loop?)");
-        CdxNode node = readNode(offset);
+        CdxPage raw;
+        CdxNode node = readNode(offset, raw);
         if (node.isLeaf()) {
             size_t index = leftmost || node.entries.empty() ? 0 : node.entries.size() - 1;
-            return CdxPosition{offset, index, std::move(node)};
+            return CdxPosition{offset, index, std::move(node), raw};
         }
         if (node.entries.empty()) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
         uint32_t child = leftmost ? node.entries.front().child : node.entries.back().child;
@@ -170,12 +182,14 @@ bool CdxTree::next(CdxPosition& pos)
     uint32_t offset = pos.node.right;
     while (offset != kNoPage) {
         if (offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
-        CdxNode node = readNode(offset);
+        CdxPage raw;
+        CdxNode node = readNode(offset, raw);
         if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
         if (!node.entries.empty()) {
             if (!pos.node.entries.empty()) checkOrder(current, node.entries.front(), offset);
             pos.leaf = offset;
             pos.node = std::move(node);
+            pos.page = raw;
             pos.index = 0;
             return true;
         }
@@ -184,6 +198,7 @@ bool CdxTree::next(CdxPosition& pos)
         if (right == offset) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
         pos.leaf = offset;
         pos.node = std::move(node);
+        pos.page = raw;
         offset = right;
     }
     return false;
@@ -201,18 +216,21 @@ bool CdxTree::prev(CdxPosition& pos)
     size_t guard = 0;
     while (offset != kNoPage) {
         if (++guard > 1000000 || offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
-        CdxNode node = readNode(offset);
+        CdxPage raw;
+        CdxNode node = readNode(offset, raw);
         if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
         if (!node.entries.empty()) {
             if (haveCurrent) checkOrder(node.entries.back(), current, offset);
             pos.leaf = offset;
             pos.index = node.entries.size() - 1;
             pos.node = std::move(node);
+            pos.page = raw;
             return true;
         }
         uint32_t left = node.left;
         pos.leaf = offset;
         pos.node = std::move(node);
+        pos.page = raw;
         offset = left;
     }
     return false;

@@ -19,6 +19,7 @@ struct CdxPosition {
     uint32_t leaf = kNoPage;
     size_t index = 0;
     CdxNode node;
+    CdxPage page {};   // the leaf's bytes as read, to tell whether it changed since
     const CdxEntry& entry() const { return node.entries[index]; }
 };
 
@@ -35,6 +36,8 @@ public:
     // Moves to the following / preceding entry; false at the end.
     bool next(CdxPosition& pos);
     bool prev(CdxPosition& pos);
+    // Whether the leaf `pos` stands on still holds what was read into it.
+    bool unchanged(const CdxPosition& pos);
 
     void insert(const std::string& key, uint32_t recno);
     bool erase(const std::string& key, uint32_t recno);   // false when absent
@@ -58,6 +61,7 @@ private:
     // page, and upwards while it is the node's last slot.
     void patchSlot(std::vector<Step>& path, size_t level, const std::string& key, uint32_t recno);
     CdxNode readNode(uint32_t offset);
+    CdxNode readNode(uint32_t offset, CdxPage& raw);
     void writeNode(uint32_t offset, const CdxNode& node);
     // Descends to the leaf for (key, recno); `clampToLast` follows the last
     // child when every entry is smaller (inserts), otherwise returns false.

@@ -79,13 +79,7 @@ uint32_t TableState::indexChangeCounter() const
 uint32_t TableState::refreshIndexCache()
 {
     const uint32_t counter = indexChangeCounter();
-    if (!indexCache.valid || indexCache.counter != counter) {
-        indexCache.drop();
-        indexCache.fileSize = cdx->size();
-        indexCache.roots.assign(tags.size(), 0);
-        indexCache.counter = counter;
-        indexCache.valid = true;
-    }
+    indexCache.restart(counter, cdx->size(), tags.size());   // other writers may leave the counter alone
     return counter;
 }
 

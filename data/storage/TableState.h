@@ -53,8 +53,9 @@ struct TableState {
     // Reads the record count from disk (shared) or returns the known one.
     uint32_t currentRecordCount();
     uint32_t indexChangeCounter() const;
-    // Reads the change counter once and drops the index cache when it has
-    // moved; returns it. Call holding an index lock (or exclusively open).
+    // Reads the change counter and starts the index cache afresh for one
+    // locked call; returns the counter. Call holding an index lock (or
+    // exclusively open).
     uint32_t refreshIndexCache();
     // The tag's current root page (checked), from the cache when it is known.
     uint32_t tagRoot(size_t tagIndex);
