@@ -4,8 +4,10 @@
 // index, never a mixture.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <numeric>
+#include <thread>
 
 #include "data/storage/Bytes.h"
 #include "data/storage/CdxTree.h"
@@ -13,6 +15,9 @@
 
 namespace xbase {
 namespace {
+
+constexpr int kShareWaitMs = 5000;
+constexpr int kShareRetryMs = 10;
 
 // Pages of a new index file, kept in memory until written in one go.
 class ImageStore : public PageStore {
@@ -69,23 +74,45 @@ void XbaseTableImpl::createTag(std::string_view name, std::string_view expressio
         throw XbaseError(kBadExpression, s.dbfName() + ": " + (parsed.problem().empty() ? "unsupported key expression" : parsed.problem()));
     if (s.readOnly || !s.dbf.writable()) throw XbaseError(kReadOnly, s.dbfName() + ": table is open read-only");
 
-    // Replacing the index file needs every other user gone.
-    const bool upgraded = s.shared();
-    if (upgraded) {
-        if (!s.dbf.tryFlock(PosixFile::LockKind::Exclusive)) {
-            s.dbf.tryFlock(PosixFile::LockKind::Shared);
-            throw XbaseError(kFileInUse, s.dbfName() + ": building an index needs the table to be used by no other process");
-        }
+    // Replacing the index file needs every other user gone. flock() turns
+    // a shared lock into an exclusive one by letting go of it first, so a
+    // failed or finished upgrade has to take the shared lock back, and
+    // another process may have opened the table exclusively in between.
+    if (!s.shared()) {
+        rebuildIndexFile(tagName, std::string(expression), unique);
+        return;
     }
-    struct Downgrade {
-        TableState& s;
-        bool active;
-        ~Downgrade()
-        {
-            if (active) s.dbf.tryFlock(PosixFile::LockKind::Shared);
-        }
-    } downgrade{s, upgraded};
-    rebuildIndexFile(tagName, std::string(expression), unique);
+    if (!s.dbf.tryFlock(PosixFile::LockKind::Exclusive)) {
+        retakeShare();
+        throw XbaseError(kFileInUse, s.dbfName() + ": building an index needs the table to be used by no other process");
+    }
+    try {
+        rebuildIndexFile(tagName, std::string(expression), unique);
+    } catch (...) {
+        retakeShare();
+        throw;
+    }
+    retakeShare();
+}
+
+void XbaseTableImpl::retakeShare()
+{
+    TableState& s = *state_;
+    // Another process's exclusive open that slipped in usually fails or
+    // ends soon; wait a while for it before giving the table up.
+    for (int waited = 0;; waited += kShareRetryMs) {
+        if (s.dbf.tryFlock(PosixFile::LockKind::Shared)) return;
+        if (waited >= kShareWaitMs) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
+    }
+    // Without its share lock this object must not touch the files again:
+    // the other process believes it has them to itself.
+    s.unusable = s.dbfName() + ": another process opened the table exclusively while an index was being built; "
+                               "close the table and open it again";
+    for (uint32_t r : lockedRecords_) s.dbf.unlockRange(s.scheme.recordLock(r), 1);
+    lockedRecords_.clear();
+    wrote_ = false;
+    throw XbaseError(kFileInUse, s.unusable);
 }
 
 void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::string& expression, bool unique)

@@ -43,6 +43,12 @@ struct TableState {
     IndexCache indexCache;
     uint64_t knownTableSize = 0;     // the table file was at least this long
     uint8_t headerStamp[7] = {};     // header bytes 1-7 (date, count) as last read or written
+    std::string unusable;            // why every call fails (the share lock was lost); empty when fine
+
+    void checkUsable() const
+    {
+        if (!unusable.empty()) throw XbaseError(kFileInUse, unusable);
+    }
 
     bool shared() const { return mode == OpenMode::Shared; }
     std::string dbfName() const { return dbfPath.filename().string(); }
