@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/storage/CdxNode.h"
+#include "data/storage/KeySort.h"
 #include "data/storage/PageStore.h"
 
 namespace xbase {
@@ -42,9 +43,10 @@ public:
     void insert(const std::string& key, uint32_t recno);
     bool erase(const std::string& key, uint32_t recno);   // false when absent
 
-    // Writes a complete tree of `entries` (sorted) into freshly allocated
-    // pages of `store`; returns the root's offset.
-    static uint32_t build(PageStore& store, CdxKeyFormat format, const std::vector<CdxEntry>& entries);
+    // Writes a complete tree of `keys` (sorted) into freshly allocated pages
+    // of `store`, in one pass: leaves packed full from left to right, then
+    // each interior level. Returns the root's offset.
+    static uint32_t build(PageStore& store, CdxKeyFormat format, const SortedKeys& keys);
 
 private:
     // One node on the way down. Interior nodes are searched in their page

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
-#include <numeric>
 #include <thread>
 
 #include "data/storage/Bytes.h"
@@ -17,6 +16,7 @@ namespace xbase {
 namespace {
 
 constexpr int kShareWaitMs = 5000;
+constexpr uint32_t kReadSlice = 4u << 20;   // records are read 4 MiB at a time
 constexpr int kShareRetryMs = 10;
 
 // Pages of a new index file, kept in memory until written in one go.
@@ -56,7 +56,7 @@ struct TagPlan {
     std::string name;
     CdxHeader header;
     CdxKeyFormat format;
-    std::vector<CdxEntry> entries;
+    SortedKeys keys;
 };
 
 }  // namespace
@@ -131,48 +131,38 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
             const TagInfo& tag = s.tags[t];
             if (tag.name == tagName) continue;
             TagPlan plan{tag.name, tag.header, tag.format, {}};
+            plan.keys.keyLength = tag.format.keyLength;
             // The root as it is now: updates since the open may have split it.
             CdxTree tree(store, tag.format, s.tagRoot(t));
             for (auto pos = tree.first(); pos; ) {
-                plan.entries.push_back(pos->entry());
-                plan.entries.back().child = 0;
+                const CdxEntry& e = pos->entry();
+                plan.keys.keys.insert(plan.keys.keys.end(), e.key.begin(), e.key.end());
+                plan.keys.recnos.push_back(e.recno);
                 if (!tree.next(*pos)) break;
             }
             plans.push_back(std::move(plan));
         }
     }
 
-    // The new tag from every record, read in large slices.
+    // The new tag: every record's key, read in large slices, then sorted.
     const KeyExpression keyExpr = KeyExpression::parse(expression, s.header.fields);
     TagPlan plan{tagName, CdxHeader::make(keyExpr.length(), uint8_t(0x60 | (unique ? 0x01 : 0x00)), expression, false),
                  CdxKeyFormat{keyExpr.length(), keyExpr.padByte()}, {}};
     {
         const size_t k = keyExpr.length();
-        std::string keys;
-        keys.reserve(size_t(count) * k);
+        std::vector<uint8_t> keys(size_t(count) * k);
         const uint32_t recLen = s.header.recordLength;
-        const uint32_t perSlice = std::max<uint32_t>(1, (1u << 20) / recLen);
-        std::vector<uint8_t> slice(size_t(perSlice) * recLen);
+        const uint32_t perSlice = std::max<uint32_t>(1, kReadSlice / recLen);
+        std::vector<uint8_t> slice(size_t(std::min(perSlice, std::max<uint32_t>(count, 1))) * recLen);
+        uint8_t* out = keys.data();
         for (uint32_t done = 0; done < count;) {
             const uint32_t n = std::min(perSlice, count - done);
             const uint64_t offset = s.header.headerLength + uint64_t(done) * recLen;
             s.dbf.readExact(offset, std::span<uint8_t>(slice.data(), size_t(n) * recLen), kCorruptTable, "records");
-            for (uint32_t i = 0; i < n; ++i) keyExpr.evaluate(std::span<const uint8_t>(slice.data() + size_t(i) * recLen, recLen), keys);
+            for (uint32_t i = 0; i < n; ++i, out += k) keyExpr.evaluate(std::span<const uint8_t>(slice.data() + size_t(i) * recLen, recLen), out);
             done += n;
         }
-        std::vector<uint32_t> order(count);
-        std::iota(order.begin(), order.end(), 0u);
-        const char* base = keys.data();
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            int c = std::memcmp(base + size_t(a) * k, base + size_t(b) * k, k);
-            return c != 0 ? c < 0 : a < b;
-        });
-        plan.entries.reserve(count);
-        for (uint32_t i : order) {
-            std::string_view key(base + size_t(i) * k, k);
-            if (unique && !plan.entries.empty() && plan.entries.back().key == key) continue;
-            plan.entries.push_back(CdxEntry{std::string(key), i + 1, 0});
-        }
+        plan.keys = sortKeys(std::move(keys), uint16_t(k), unique);
     }
     plans.push_back(std::move(plan));
     std::sort(plans.begin(), plans.end(), [](const TagPlan& a, const TagPlan& b) { return a.name < b.name; });
@@ -200,7 +190,8 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     if (!dirPage) throw XbaseError(kBadExpression, image.fileName() + ": too many tags for one index file");
     image.writePage(dirLeaf, *dirPage);
     for (size_t i = 0; i < plans.size(); ++i) {
-        const uint32_t root = CdxTree::build(image, plans[i].format, plans[i].entries);
+        const uint32_t root = CdxTree::build(image, plans[i].format, plans[i].keys);
+        plans[i].keys = SortedKeys{};
         plans[i].header.setRoot(root);
         plans[i].header.setChangeCounter(0);
         bytes::putLe32(plans[i].header.raw.data() + 4, 0);
