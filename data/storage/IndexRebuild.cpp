@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "data/storage/Bytes.h"
@@ -153,14 +154,25 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
         std::vector<uint8_t> keys(size_t(count) * k);
         const uint32_t recLen = s.header.recordLength;
         const uint32_t perSlice = std::max<uint32_t>(1, kReadSlice / recLen);
-        std::vector<uint8_t> slice(size_t(std::min(perSlice, std::max<uint32_t>(count, 1))) * recLen);
-        uint8_t* out = keys.data();
-        for (uint32_t done = 0; done < count;) {
-            const uint32_t n = std::min(perSlice, count - done);
-            const uint64_t offset = s.header.headerLength + uint64_t(done) * recLen;
-            s.dbf.readExact(offset, std::span<uint8_t>(slice.data(), size_t(n) * recLen), kCorruptTable, "records");
-            for (uint32_t i = 0; i < n; ++i, out += k) keyExpr.evaluate(std::span<const uint8_t>(slice.data() + size_t(i) * recLen, recLen), out);
-            done += n;
+        // Each worker reads its share of the records in large slices.
+        auto extract = [&](uint32_t from, uint32_t to) {
+            std::vector<uint8_t> slice(size_t(std::min(perSlice, std::max<uint32_t>(to - from, 1))) * recLen);
+            uint8_t* out = keys.data() + size_t(from) * k;
+            for (uint32_t done = from; done < to;) {
+                const uint32_t n = std::min(perSlice, to - done);
+                const uint64_t offset = s.header.headerLength + uint64_t(done) * recLen;
+                s.dbf.readExact(offset, std::span<uint8_t>(slice.data(), size_t(n) * recLen), kCorruptTable, "records");
+                for (uint32_t i = 0; i < n; ++i, out += k)
+                    keyExpr.evaluate(std::span<const uint8_t>(slice.data() + size_t(i) * recLen, recLen), out);
+                done += n;
+            }
+        };
+        if (keyWorkers(count) > 1) {
+            auto firstHalf = std::async(std::launch::async, extract, 0u, count / 2);
+            extract(count / 2, count);
+            firstHalf.get();
+        } else {
+            extract(0, count);
         }
         plan.keys = sortKeys(std::move(keys), uint16_t(k), unique);
     }
@@ -170,6 +182,13 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     // Layout: directory header, directory leaf, tag headers, then the trees.
     const std::filesystem::path target = s.cdx ? s.cdxPath : newIndexPathFor(s.dbfPath);
     ImageStore image(target.filename().string());
+    {
+        // At worst a leaf holds entries of a whole key each; reserving that
+        // much address space costs nothing until it is written.
+        size_t pages = 8 + 2 * plans.size();
+        for (const TagPlan& p : plans) pages += 2 * (p.keys.size() / std::max<size_t>(1, 488 / (p.format.keyLength + 4u)) + 1);
+        image.image().reserve(pages * kCdxPageSize);
+    }
     image.allocatePage();
     image.allocatePage();
     const uint32_t dirLeaf = image.allocatePage();

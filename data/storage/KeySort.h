@@ -15,6 +15,9 @@ struct SortedKeys {
     const uint8_t* key(size_t i) const { return keys.data() + i * keyLength; }
 };
 
+// How many threads a bulk build of `items` keys uses (1 or 2).
+size_t keyWorkers(size_t items);
+
 // `keys` holds the key of record 1, 2, ... back to back. With `unique`,
 // only the first record of each key is kept.
 SortedKeys sortKeys(std::vector<uint8_t> keys, uint16_t keyLength, bool unique);
