@@ -127,12 +127,13 @@ int main(int argc, char** argv) {
     }
     std::printf("median: IndexFiles %.3f s; sort %.3f s; ratio %.2f\n", Median(builds), Median(sorts), Median(ratios));
     std::error_code ec;
+    fs::path index;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.path().extension() == ".CDX" || entry.path().extension() == ".cdx")
-            std::printf("index file: %llu bytes\n", static_cast<unsigned long long>(fs::file_size(entry.path())));
+        if (entry.path().extension() == ".CDX" || entry.path().extension() == ".cdx") index = entry.path();
+    std::printf("index file: %llu bytes\n", static_cast<unsigned long long>(fs::file_size(index, ec)));
     if (std::getenv("QZ_BENCH_VERIFY")) {
-        const std::string check = std::string(QZ_SOURCE_DIR) + "/tests/tools/xbase-dump --tag FILENAME '" +
-                                  (folder / kFileLogTableName).string() + "' | tail -1";
+        const std::string check = std::string(QZ_SOURCE_DIR) + "/tests/tools/xbase-dump --cdx '" + index.string() +
+                                  "' --tag FILENAME '" + (folder / kFileLogTableName).string() + "' | tail -1";
         std::printf("xbase-dump: ");
         std::fflush(stdout);
         if (std::system(check.c_str()) != 0) std::printf("failed\n");
