@@ -19,8 +19,9 @@ namespace xbase {
 // earlier call is trusted: every call starts the cache afresh under its
 // lock, and within the call each page is read from the file once.
 struct IndexCache {
-    // Interior pages are few (about 2,200 for a 1M-key tag) and on every
-    // seek's way; leaves are many and touched once, so they get a small
+    // Bounds for a call that walks a lot (a rebuild copying a whole tag):
+    // interior pages are few (about 2,200 for a 1M-key tag) and on every
+    // descent's way; leaves are many and touched once, so they get a small
     // corner of their own and cannot push the interior pages out.
     static constexpr size_t kMaxInteriorPages = 4096;   // 2 MiB
     static constexpr size_t kMaxLeafPages = 256;
