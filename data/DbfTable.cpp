@@ -472,6 +472,7 @@ TDateTime TDbfTable::ReadDate(std::string_view field) const {
 void TDbfTable::WriteText(std::string_view field, std::string_view text) {
     const TDbfFieldDef& f = GetField(field);
     Impl& d = *impl_;
+    d.CheckEditMode();   // before the text is parsed: the state is the error to report
     switch (f.Kind) {
         case TFieldType::ftDate: {
             std::optional<TDateTime> date;

@@ -11,7 +11,7 @@ namespace xbase {
 namespace {
 
 constexpr size_t kMaxDepth = 32;
-constexpr size_t kLeafSpace = kCdxPageSize - 24;
+constexpr size_t kLeafHeader = 24;
 
 [[noreturn]] void corrupt(const std::string& fileName, const std::string& what)
 {
@@ -31,6 +31,17 @@ int comparePair(std::string_view aKey, uint32_t aRec, std::string_view bKey, uin
 CdxNode CdxTree::readNode(uint32_t offset)
 {
     return decodeNode(store_.readPage(offset), format_, store_.fileName(), offset);
+}
+
+CdxNode CdxTree::readNode(uint32_t offset, CdxPage& raw)
+{
+    raw = store_.readPage(offset);
+    return decodeNode(raw, format_, store_.fileName(), offset);
+}
+
+bool CdxTree::unchanged(const CdxPosition& pos)
+{
+    return pos.leaf == kNoPage || store_.readPage(pos.leaf) == pos.page;
 }
 
 void CdxTree::writeNode(uint32_t offset, const CdxNode& node)
@@ -84,7 +95,7 @@ bool CdxTree::descend(std::string_view key, uint32_t recno, bool clampToLast, st
         });
         size_t index = size_t(it - node.entries.begin());
         if (node.isLeaf()) {
-            path.push_back({offset, std::move(node), index});
+            path.push_back({offset, std::move(node), index, true, page});
             return true;
         }
         if (node.entries.empty()) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
@@ -111,7 +122,7 @@ std::optional<CdxPosition> CdxTree::lowerBound(std::string_view key, uint32_t re
     std::vector<Step> path;
     if (!descend(key, recno, false, path, true)) return std::nullopt;
     Step& leaf = path.back();
-    CdxPosition pos{leaf.offset, leaf.index, std::move(leaf.node)};
+    CdxPosition pos{leaf.offset, leaf.index, std::move(leaf.node), leaf.page};
     if (pos.index < pos.node.entries.size()) return pos;
     // Past this leaf's last key: the answer is the first entry of the next leaf.
     if (pos.node.entries.empty() && pos.node.right == kNoPage) return std::nullopt;
@@ -119,7 +130,7 @@ std::optional<CdxPosition> CdxTree::lowerBound(std::string_view key, uint32_t re
         pos.index = 0;
         // An empty leaf that is not the last: step to the right.
         uint32_t right = pos.node.right;
-        pos.node = readNode(right);
+        pos.node = readNode(right, pos.page);
         pos.leaf = right;
         if (pos.node.entries.empty()) return std::nullopt;
         return pos;
@@ -134,10 +145,11 @@ CdxPosition CdxTree::edge(bool leftmost)
     uint32_t offset = root_;
     for (size_t depth = 0;; ++depth) {
         if (depth >= kMaxDepth) corrupt(store_.fileName(), "index tree deeper than " + std::to_string(kMaxDepth) + " levels (pointer loop?)");
-        CdxNode node = readNode(offset);
+        CdxPage raw;
+        CdxNode node = readNode(offset, raw);
         if (node.isLeaf()) {
             size_t index = leftmost || node.entries.empty() ? 0 : node.entries.size() - 1;
-            return CdxPosition{offset, index, std::move(node)};
+            return CdxPosition{offset, index, std::move(node), raw};
         }
         if (node.entries.empty()) corrupt(store_.fileName(), "interior node at offset " + std::to_string(offset) + " has no keys");
         uint32_t child = leftmost ? node.entries.front().child : node.entries.back().child;
@@ -170,12 +182,14 @@ bool CdxTree::next(CdxPosition& pos)
     uint32_t offset = pos.node.right;
     while (offset != kNoPage) {
         if (offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
-        CdxNode node = readNode(offset);
+        CdxPage raw;
+        CdxNode node = readNode(offset, raw);
         if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
         if (!node.entries.empty()) {
             if (!pos.node.entries.empty()) checkOrder(current, node.entries.front(), offset);
             pos.leaf = offset;
             pos.node = std::move(node);
+            pos.page = raw;
             pos.index = 0;
             return true;
         }
@@ -184,6 +198,7 @@ bool CdxTree::next(CdxPosition& pos)
         if (right == offset) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
         pos.leaf = offset;
         pos.node = std::move(node);
+        pos.page = raw;
         offset = right;
     }
     return false;
@@ -201,18 +216,21 @@ bool CdxTree::prev(CdxPosition& pos)
     size_t guard = 0;
     while (offset != kNoPage) {
         if (++guard > 1000000 || offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
-        CdxNode node = readNode(offset);
+        CdxPage raw;
+        CdxNode node = readNode(offset, raw);
         if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
         if (!node.entries.empty()) {
             if (haveCurrent) checkOrder(node.entries.back(), current, offset);
             pos.leaf = offset;
             pos.index = node.entries.size() - 1;
             pos.node = std::move(node);
+            pos.page = raw;
             return true;
         }
         uint32_t left = node.left;
         pos.leaf = offset;
         pos.node = std::move(node);
+        pos.page = raw;
         offset = left;
     }
     return false;
@@ -374,9 +392,10 @@ void CdxTree::commit(std::vector<Step>& path, size_t level)
     commit(path, level - 1);
 }
 
-uint32_t CdxTree::build(PageStore& store, CdxKeyFormat format, const std::vector<CdxEntry>& entries)
+uint32_t CdxTree::build(PageStore& store, CdxKeyFormat format, const SortedKeys& keys)
 {
-    if (entries.empty()) {
+    const size_t n = keys.size();
+    if (n == 0) {
         CdxNode root;
         root.attributes = 3;
         const uint32_t offset = store.allocatePage();
@@ -384,60 +403,81 @@ uint32_t CdxTree::build(PageStore& store, CdxKeyFormat format, const std::vector
         return offset;
     }
     const size_t k = format.keyLength;
-    uint32_t maxRec = 0;
-    for (const CdxEntry& e : entries) maxRec = std::max(maxRec, e.recno);
-    // Entry width as the encoder will choose it for the largest record number.
-    unsigned countBits = 0;
-    for (uint32_t v = uint32_t(k); v; v >>= 1) ++countBits;
-    unsigned recBits = 0;
-    for (uint32_t v = maxRec; v; v >>= 1) ++recBits;
-    const size_t nb = std::max<size_t>(3, (std::max(recBits, 1u) + 2 * countBits + 7) / 8);
-
-    // Leaves: pack greedily.
-    std::vector<std::pair<size_t, size_t>> groups;   // [begin, end)
-    {
-        size_t begin = 0, used = 0;
-        const std::string* prev = nullptr;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const std::string& key = entries[i].key;
-            size_t trail = 0;
-            while (trail < k && uint8_t(key[k - 1 - trail]) == format.pad) ++trail;
-            size_t dup = 0;
-            if (prev)
-                while (dup < k - trail && (*prev)[dup] == key[dup]) ++dup;
-            size_t need = nb + (k - dup - trail);
-            if (i > begin && used + need > kLeafSpace) {
-                groups.emplace_back(begin, i);
-                begin = i;
-                dup = 0;
-                need = nb + (k - trail);
-                used = 0;
-            }
-            used += need;
-            prev = &key;
-        }
-        groups.emplace_back(begin, entries.size());
-    }
+    if (keys.keyLength != k) throw XbaseError(kCorruptIndex, store.fileName() + ": keys of the wrong length for the tag");
+    // One entry layout for every leaf, wide enough for the largest record
+    // number (each leaf states its own layout, so readers take it as it is).
+    auto bitsFor = [](uint32_t v) {
+        unsigned bits = 0;
+        for (; v; v >>= 1) ++bits;
+        return bits;
+    };
+    const uint32_t maxRec = *std::max_element(keys.recnos.begin(), keys.recnos.end());
+    const unsigned countBits = std::max(1u, bitsFor(uint32_t(k)));
+    const unsigned nb = std::max(3u, (std::max(bitsFor(maxRec), 1u) + 2 * countBits + 7) / 8);
+    if (nb > 4) throw XbaseError(kCorruptIndex, store.fileName() + ": key does not fit in a leaf");
+    const unsigned rb = nb * 8 - 2 * countBits;
+    const uint32_t recMask = rb >= 32 ? 0xFFFFFFFFu : ((1u << rb) - 1);
+    const uint8_t countMask = uint8_t((1u << countBits) - 1);
 
     struct Built {
         uint32_t offset;
         CdxEntry top;
     };
     std::vector<Built> level;
-    std::vector<uint32_t> offsets(groups.size());
-    for (auto& o : offsets) o = store.allocatePage();
-    for (size_t g = 0; g < groups.size(); ++g) {
-        CdxNode node;
-        node.attributes = groups.size() == 1 ? 3 : 2;
-        node.left = g == 0 ? kNoPage : offsets[g - 1];
-        node.right = g + 1 == groups.size() ? kNoPage : offsets[g + 1];
-        node.entries.assign(entries.begin() + std::ptrdiff_t(groups[g].first), entries.begin() + std::ptrdiff_t(groups[g].second));
-        auto page = encodeNode(node, format);
-        if (!page) throw XbaseError(kCorruptIndex, store.fileName() + ": key does not fit in a leaf");
-        store.writePage(offsets[g], *page);
-        const CdxEntry& top = node.entries.back();
-        level.push_back({offsets[g], CdxEntry{top.key, top.recno, offsets[g]}});
+    CdxPage page {};
+    uint32_t offset = store.allocatePage(), left = kNoPage;
+    size_t tablePos = kLeafHeader, keyEnd = kCdxPageSize, count = 0, last = 0;
+    auto startLeaf = [&] {
+        page.fill(0);
+        bytes::putLe32(page.data() + 4, left);
+        bytes::putLe32(page.data() + 14, recMask);
+        page[18] = countMask;
+        page[19] = countMask;
+        page[20] = uint8_t(rb);
+        page[21] = uint8_t(countBits);
+        page[22] = uint8_t(countBits);
+        page[23] = uint8_t(nb);
+        tablePos = kLeafHeader;
+        keyEnd = kCdxPageSize;
+        count = 0;
+    };
+    auto finishLeaf = [&](uint32_t right) {
+        bytes::putLe16(page.data(), right == kNoPage && left == kNoPage ? 3 : 2);
+        bytes::putLe16(page.data() + 2, uint16_t(count));
+        bytes::putLe32(page.data() + 8, right);
+        bytes::putLe16(page.data() + 12, uint16_t(keyEnd - tablePos));
+        store.writePage(offset, page);
+        level.push_back({offset, CdxEntry{std::string(reinterpret_cast<const char*>(keys.key(last)), k), keys.recnos[last], offset}});
+    };
+    startLeaf();
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* key = keys.key(i);
+        size_t trail = 0;
+        while (trail < k && key[k - 1 - trail] == format.pad) ++trail;
+        size_t dup = 0;
+        if (count > 0) {
+            const uint8_t* prev = keys.key(i - 1);
+            while (dup < k - trail && prev[dup] == key[dup]) ++dup;
+        }
+        if (count > 0 && tablePos + nb + (k - dup - trail) > keyEnd) {
+            const uint32_t next = store.allocatePage();
+            finishLeaf(next);
+            left = offset;
+            offset = next;
+            startLeaf();
+            dup = 0;
+        }
+        const size_t stored = k - dup - trail;
+        keyEnd -= stored;
+        std::memcpy(page.data() + keyEnd, key + dup, stored);
+        const uint64_t v = uint64_t(keys.recnos[i]) | (uint64_t(dup) << rb) | (uint64_t(trail) << (rb + countBits));
+        for (unsigned b = 0; b < nb; ++b) page[tablePos + b] = uint8_t(v >> (8 * b));
+        tablePos += nb;
+        ++count;
+        last = i;
     }
+    finishLeaf(kNoPage);
+
     const size_t fanout = interiorCapacity(format.keyLength);
     while (level.size() > 1) {
         const size_t count = (level.size() + fanout - 1) / fanout;

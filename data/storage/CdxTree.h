@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/storage/CdxNode.h"
+#include "data/storage/KeySort.h"
 #include "data/storage/PageStore.h"
 
 namespace xbase {
@@ -19,6 +20,7 @@ struct CdxPosition {
     uint32_t leaf = kNoPage;
     size_t index = 0;
     CdxNode node;
+    CdxPage page {};   // the leaf's bytes as read, to tell whether it changed since
     const CdxEntry& entry() const { return node.entries[index]; }
 };
 
@@ -35,13 +37,16 @@ public:
     // Moves to the following / preceding entry; false at the end.
     bool next(CdxPosition& pos);
     bool prev(CdxPosition& pos);
+    // Whether the leaf `pos` stands on still holds what was read into it.
+    bool unchanged(const CdxPosition& pos);
 
     void insert(const std::string& key, uint32_t recno);
     bool erase(const std::string& key, uint32_t recno);   // false when absent
 
-    // Writes a complete tree of `entries` (sorted) into freshly allocated
-    // pages of `store`; returns the root's offset.
-    static uint32_t build(PageStore& store, CdxKeyFormat format, const std::vector<CdxEntry>& entries);
+    // Writes a complete tree of `keys` (sorted) into freshly allocated pages
+    // of `store`, in one pass: leaves packed full from left to right, then
+    // each interior level. Returns the root's offset.
+    static uint32_t build(PageStore& store, CdxKeyFormat format, const SortedKeys& keys);
 
 private:
     // One node on the way down. Interior nodes are searched in their page
@@ -58,6 +63,7 @@ private:
     // page, and upwards while it is the node's last slot.
     void patchSlot(std::vector<Step>& path, size_t level, const std::string& key, uint32_t recno);
     CdxNode readNode(uint32_t offset);
+    CdxNode readNode(uint32_t offset, CdxPage& raw);
     void writeNode(uint32_t offset, const CdxNode& node);
     // Descends to the leaf for (key, recno); `clampToLast` follows the last
     // child when every entry is smaller (inserts), otherwise returns false.

@@ -96,7 +96,7 @@ void DbfHeader::stampDateAndCount(uint8_t* h, uint8_t version, uint32_t count)
 {
     std::time_t now = std::time(nullptr);
     std::tm tm {};
-    gmtime_r(&now, &tm);
+    localtime_r(&now, &tm);   // the date as the users' clocks show it, as other xBase tools stamp it
     int year = tm.tm_year + 1900;
     h[1] = uint8_t(isVisualFoxProVersion(version) ? year % 100 : year - 1900);
     h[2] = uint8_t(tm.tm_mon + 1);

@@ -4,8 +4,10 @@
 // index, never a mixture.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
-#include <numeric>
+#include <future>
+#include <thread>
 
 #include "data/storage/Bytes.h"
 #include "data/storage/CdxTree.h"
@@ -13,6 +15,10 @@
 
 namespace xbase {
 namespace {
+
+constexpr int kShareWaitMs = 5000;
+constexpr uint32_t kReadSlice = 4u << 20;   // records are read 4 MiB at a time
+constexpr int kShareRetryMs = 10;
 
 // Pages of a new index file, kept in memory until written in one go.
 class ImageStore : public PageStore {
@@ -51,7 +57,7 @@ struct TagPlan {
     std::string name;
     CdxHeader header;
     CdxKeyFormat format;
-    std::vector<CdxEntry> entries;
+    SortedKeys keys;
 };
 
 }  // namespace
@@ -69,23 +75,45 @@ void XbaseTableImpl::createTag(std::string_view name, std::string_view expressio
         throw XbaseError(kBadExpression, s.dbfName() + ": " + (parsed.problem().empty() ? "unsupported key expression" : parsed.problem()));
     if (s.readOnly || !s.dbf.writable()) throw XbaseError(kReadOnly, s.dbfName() + ": table is open read-only");
 
-    // Replacing the index file needs every other user gone.
-    const bool upgraded = s.shared();
-    if (upgraded) {
-        if (!s.dbf.tryFlock(PosixFile::LockKind::Exclusive)) {
-            s.dbf.tryFlock(PosixFile::LockKind::Shared);
-            throw XbaseError(kFileInUse, s.dbfName() + ": building an index needs the table to be used by no other process");
-        }
+    // Replacing the index file needs every other user gone. flock() turns
+    // a shared lock into an exclusive one by letting go of it first, so a
+    // failed or finished upgrade has to take the shared lock back, and
+    // another process may have opened the table exclusively in between.
+    if (!s.shared()) {
+        rebuildIndexFile(tagName, std::string(expression), unique);
+        return;
     }
-    struct Downgrade {
-        TableState& s;
-        bool active;
-        ~Downgrade()
-        {
-            if (active) s.dbf.tryFlock(PosixFile::LockKind::Shared);
-        }
-    } downgrade{s, upgraded};
-    rebuildIndexFile(tagName, std::string(expression), unique);
+    if (!s.dbf.tryFlock(PosixFile::LockKind::Exclusive)) {
+        retakeShare();
+        throw XbaseError(kFileInUse, s.dbfName() + ": building an index needs the table to be used by no other process");
+    }
+    try {
+        rebuildIndexFile(tagName, std::string(expression), unique);
+    } catch (...) {
+        retakeShare();
+        throw;
+    }
+    retakeShare();
+}
+
+void XbaseTableImpl::retakeShare()
+{
+    TableState& s = *state_;
+    // Another process's exclusive open that slipped in usually fails or
+    // ends soon; wait a while for it before giving the table up.
+    for (int waited = 0;; waited += kShareRetryMs) {
+        if (s.dbf.tryFlock(PosixFile::LockKind::Shared)) return;
+        if (waited >= kShareWaitMs) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
+    }
+    // Without its share lock this object must not touch the files again:
+    // the other process believes it has them to itself.
+    s.unusable = s.dbfName() + ": another process opened the table exclusively while an index was being built; "
+                               "close the table and open it again";
+    for (uint32_t r : lockedRecords_) s.dbf.unlockRange(s.scheme.recordLock(r), 1);
+    lockedRecords_.clear();
+    wrote_ = false;
+    throw XbaseError(kFileInUse, s.unusable);
 }
 
 void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::string& expression, bool unique)
@@ -104,48 +132,49 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
             const TagInfo& tag = s.tags[t];
             if (tag.name == tagName) continue;
             TagPlan plan{tag.name, tag.header, tag.format, {}};
+            plan.keys.keyLength = tag.format.keyLength;
             // The root as it is now: updates since the open may have split it.
             CdxTree tree(store, tag.format, s.tagRoot(t));
             for (auto pos = tree.first(); pos; ) {
-                plan.entries.push_back(pos->entry());
-                plan.entries.back().child = 0;
+                const CdxEntry& e = pos->entry();
+                plan.keys.keys.insert(plan.keys.keys.end(), e.key.begin(), e.key.end());
+                plan.keys.recnos.push_back(e.recno);
                 if (!tree.next(*pos)) break;
             }
             plans.push_back(std::move(plan));
         }
     }
 
-    // The new tag from every record, read in large slices.
+    // The new tag: every record's key, read in large slices, then sorted.
     const KeyExpression keyExpr = KeyExpression::parse(expression, s.header.fields);
     TagPlan plan{tagName, CdxHeader::make(keyExpr.length(), uint8_t(0x60 | (unique ? 0x01 : 0x00)), expression, false),
                  CdxKeyFormat{keyExpr.length(), keyExpr.padByte()}, {}};
     {
         const size_t k = keyExpr.length();
-        std::string keys;
-        keys.reserve(size_t(count) * k);
+        std::vector<uint8_t> keys(size_t(count) * k);
         const uint32_t recLen = s.header.recordLength;
-        const uint32_t perSlice = std::max<uint32_t>(1, (1u << 20) / recLen);
-        std::vector<uint8_t> slice(size_t(perSlice) * recLen);
-        for (uint32_t done = 0; done < count;) {
-            const uint32_t n = std::min(perSlice, count - done);
-            const uint64_t offset = s.header.headerLength + uint64_t(done) * recLen;
-            s.dbf.readExact(offset, std::span<uint8_t>(slice.data(), size_t(n) * recLen), kCorruptTable, "records");
-            for (uint32_t i = 0; i < n; ++i) keyExpr.evaluate(std::span<const uint8_t>(slice.data() + size_t(i) * recLen, recLen), keys);
-            done += n;
+        const uint32_t perSlice = std::max<uint32_t>(1, kReadSlice / recLen);
+        // Each worker reads its share of the records in large slices.
+        auto extract = [&](uint32_t from, uint32_t to) {
+            std::vector<uint8_t> slice(size_t(std::min(perSlice, std::max<uint32_t>(to - from, 1))) * recLen);
+            uint8_t* out = keys.data() + size_t(from) * k;
+            for (uint32_t done = from; done < to;) {
+                const uint32_t n = std::min(perSlice, to - done);
+                const uint64_t offset = s.header.headerLength + uint64_t(done) * recLen;
+                s.dbf.readExact(offset, std::span<uint8_t>(slice.data(), size_t(n) * recLen), kCorruptTable, "records");
+                for (uint32_t i = 0; i < n; ++i, out += k)
+                    keyExpr.evaluate(std::span<const uint8_t>(slice.data() + size_t(i) * recLen, recLen), out);
+                done += n;
+            }
+        };
+        if (keyWorkers(count) > 1) {
+            auto firstHalf = std::async(std::launch::async, extract, 0u, count / 2);
+            extract(count / 2, count);
+            firstHalf.get();
+        } else {
+            extract(0, count);
         }
-        std::vector<uint32_t> order(count);
-        std::iota(order.begin(), order.end(), 0u);
-        const char* base = keys.data();
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            int c = std::memcmp(base + size_t(a) * k, base + size_t(b) * k, k);
-            return c != 0 ? c < 0 : a < b;
-        });
-        plan.entries.reserve(count);
-        for (uint32_t i : order) {
-            std::string_view key(base + size_t(i) * k, k);
-            if (unique && !plan.entries.empty() && plan.entries.back().key == key) continue;
-            plan.entries.push_back(CdxEntry{std::string(key), i + 1, 0});
-        }
+        plan.keys = sortKeys(std::move(keys), uint16_t(k), unique);
     }
     plans.push_back(std::move(plan));
     std::sort(plans.begin(), plans.end(), [](const TagPlan& a, const TagPlan& b) { return a.name < b.name; });
@@ -153,6 +182,13 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     // Layout: directory header, directory leaf, tag headers, then the trees.
     const std::filesystem::path target = s.cdx ? s.cdxPath : newIndexPathFor(s.dbfPath);
     ImageStore image(target.filename().string());
+    {
+        // At worst a leaf holds entries of a whole key each; reserving that
+        // much address space costs nothing until it is written.
+        size_t pages = 8 + 2 * plans.size();
+        for (const TagPlan& p : plans) pages += 2 * (p.keys.size() / std::max<size_t>(1, 488 / (p.format.keyLength + 4u)) + 1);
+        image.image().reserve(pages * kCdxPageSize);
+    }
     image.allocatePage();
     image.allocatePage();
     const uint32_t dirLeaf = image.allocatePage();
@@ -173,7 +209,8 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     if (!dirPage) throw XbaseError(kBadExpression, image.fileName() + ": too many tags for one index file");
     image.writePage(dirLeaf, *dirPage);
     for (size_t i = 0; i < plans.size(); ++i) {
-        const uint32_t root = CdxTree::build(image, plans[i].format, plans[i].entries);
+        const uint32_t root = CdxTree::build(image, plans[i].format, plans[i].keys);
+        plans[i].keys = SortedKeys{};
         plans[i].header.setRoot(root);
         plans[i].header.setChangeCounter(0);
         bytes::putLe32(plans[i].header.raw.data() + 4, 0);

@@ -1,6 +1,8 @@
 #include "data/storage/KeyExpression.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace xbase {
 namespace {
@@ -113,6 +115,20 @@ void KeyExpression::evaluate(std::span<const uint8_t> record, std::string& out) 
             if (c == '\0') c = ' ';
             out.push_back(t.upper ? char(std::toupper(static_cast<unsigned char>(c))) : c);
         }
+    }
+}
+
+void KeyExpression::evaluate(std::span<const uint8_t> record, uint8_t* out) const
+{
+    for (const Term& t : terms_) {
+        const size_t have = t.offset < record.size() ? std::min<size_t>(t.width, record.size() - t.offset) : 0;
+        if (have) std::memcpy(out, record.data() + t.offset, have);
+        std::memset(out + have, ' ', t.width - have);
+        for (size_t i = 0; i < t.width; ++i) {
+            if (out[i] == 0) out[i] = ' ';
+            else if (t.upper) out[i] = uint8_t(std::toupper(out[i]));   // as the update path computes it
+        }
+        out += t.width;
     }
 }
 

@@ -26,6 +26,8 @@ public:
     uint16_t length() const { return length_; }   // 0 when unknown
     // Appends the key of `record` (a full record image) to `out`.
     void evaluate(std::span<const uint8_t> record, std::string& out) const;
+    // Writes the key (length() bytes) of a full record image to `out`.
+    void evaluate(std::span<const uint8_t> record, uint8_t* out) const;
 
 private:
     struct Term {

@@ -13,13 +13,15 @@
 
 namespace xbase {
 
-// Index pages and tag roots read while the index's change counter had one
-// value. Every writer (this engine, Harbour, FoxPro) bumps the counter, so
-// while it still reads the same the cached bytes are what is on disk; when
-// it has moved, everything is dropped. Only used while an index lock is held.
+// Index pages and tag roots read during one locked call (a seek, a cursor
+// step, an update). Other xBase programs need not bump the index's change
+// counter when they write (many files hold 0 there), so nothing read in an
+// earlier call is trusted: every call starts the cache afresh under its
+// lock, and within the call each page is read from the file once.
 struct IndexCache {
-    // Interior pages are few (about 2,200 for a 1M-key tag) and on every
-    // seek's way; leaves are many and touched once, so they get a small
+    // Bounds for a call that walks a lot (a rebuild copying a whole tag):
+    // interior pages are few (about 2,200 for a 1M-key tag) and on every
+    // descent's way; leaves are many and touched once, so they get a small
     // corner of their own and cannot push the interior pages out.
     static constexpr size_t kMaxInteriorPages = 4096;   // 2 MiB
     static constexpr size_t kMaxLeafPages = 256;
@@ -29,6 +31,15 @@ struct IndexCache {
     uint64_t fileSize = 0;
     std::vector<uint32_t> roots;   // per tag; 0 when not read yet
 
+    // Starts a new locked call on an index of `size` bytes.
+    void restart(uint32_t changeCounter, uint64_t size, size_t tagCount)
+    {
+        drop();
+        fileSize = size;
+        roots.assign(tagCount, 0);
+        counter = changeCounter;
+        valid = true;
+    }
     void drop()
     {
         valid = false;

@@ -48,6 +48,7 @@ std::filesystem::path newIndexPathFor(const std::filesystem::path& dbfPath)
 
 uint32_t TableState::currentRecordCount()
 {
+    checkUsable();
     if (shared()) {
         uint8_t b[8];
         dbf.readExact(0, b, kCorruptTable, "record count");
@@ -79,13 +80,7 @@ uint32_t TableState::indexChangeCounter() const
 uint32_t TableState::refreshIndexCache()
 {
     const uint32_t counter = indexChangeCounter();
-    if (!indexCache.valid || indexCache.counter != counter) {
-        indexCache.drop();
-        indexCache.fileSize = cdx->size();
-        indexCache.roots.assign(tags.size(), 0);
-        indexCache.counter = counter;
-        indexCache.valid = true;
-    }
+    indexCache.restart(counter, cdx->size(), tags.size());   // other writers may leave the counter alone
     return counter;
 }
 
@@ -179,6 +174,7 @@ void TableState::recoverIfPending()
 
 IndexReadLock::IndexReadLock(TableState& state) : state_(state)
 {
+    state_.checkUsable();
     if (!state_.shared() || !state_.cdx) return;
     for (int attempt = 0;; ++attempt) {
         if (!state_.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Shared, kLockWaitMs))

@@ -43,6 +43,12 @@ struct TableState {
     IndexCache indexCache;
     uint64_t knownTableSize = 0;     // the table file was at least this long
     uint8_t headerStamp[7] = {};     // header bytes 1-7 (date, count) as last read or written
+    std::string unusable;            // why every call fails (the share lock was lost); empty when fine
+
+    void checkUsable() const
+    {
+        if (!unusable.empty()) throw XbaseError(kFileInUse, unusable);
+    }
 
     bool shared() const { return mode == OpenMode::Shared; }
     std::string dbfName() const { return dbfPath.filename().string(); }
@@ -53,8 +59,9 @@ struct TableState {
     // Reads the record count from disk (shared) or returns the known one.
     uint32_t currentRecordCount();
     uint32_t indexChangeCounter() const;
-    // Reads the change counter once and drops the index cache when it has
-    // moved; returns it. Call holding an index lock (or exclusively open).
+    // Reads the change counter and starts the index cache afresh for one
+    // locked call; returns the counter. Call holding an index lock (or
+    // exclusively open).
     uint32_t refreshIndexCache();
     // The tag's current root page (checked), from the cache when it is known.
     uint32_t tagRoot(size_t tagIndex);

@@ -81,7 +81,7 @@ std::optional<uint32_t> TagCursorImpl::next()
         return std::nullopt;
     }
     return underLock([&](CdxTree& tree, uint32_t counter) {
-        if (counter != counter_) {
+        if (counter != counter_ || !tree.unchanged(*pos_)) {
             counter_ = counter;
             if (!resync(tree)) {
                 // The entry went away; what follows it is already the next one.
@@ -104,7 +104,7 @@ std::optional<uint32_t> TagCursorImpl::prev()
         return std::nullopt;
     }
     return underLock([&](CdxTree& tree, uint32_t counter) {
-        if (counter != counter_) {
+        if (counter != counter_ || !tree.unchanged(*pos_)) {
             counter_ = counter;
             if (!resync(tree)) {
                 if (!pos_) {

@@ -1,7 +1,8 @@
 #pragma once
 // A cursor over one tag. It keeps the leaf it stands on together with the
-// index change counter it was read under; when the counter has moved (this
-// or another process wrote), it finds its place again by key and record.
+// index change counter it was read under; when the counter has moved or the
+// leaf reads differently (this or another process wrote, whether or not it
+// bumped the counter), it finds its place again by key and record.
 #include <memory>
 #include <optional>
 

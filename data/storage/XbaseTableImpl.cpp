@@ -133,6 +133,7 @@ std::vector<uint8_t> XbaseTableImpl::blankRecord() const { return std::vector<ui
 void XbaseTableImpl::readRecord(uint32_t recno, std::span<uint8_t> image)
 {
     TableState& s = *state_;
+    s.checkUsable();
     if (image.size() < s.header.recordLength)
         throw XbaseError(kBadRecordNumber, s.dbfName() + ": record buffer smaller than the record length");
     if (recno == 0 || recno > s.header.recordCount) {
@@ -147,6 +148,7 @@ void XbaseTableImpl::readRecord(uint32_t recno, std::span<uint8_t> image)
 void XbaseTableImpl::lockRecord(uint32_t recno)
 {
     TableState& s = *state_;
+    s.checkUsable();
     if (!s.shared() || lockedRecords_.count(recno)) return;
     // Records are never removed while shared: a number within the known count exists.
     if (recno == 0 || (recno > s.header.recordCount && recno > s.currentRecordCount()))
@@ -179,6 +181,7 @@ std::unique_ptr<TagCursor> XbaseTableImpl::tag(std::string_view name)
 void XbaseTableImpl::checkWritable(std::span<const uint8_t> image) const
 {
     const TableState& s = *state_;
+    s.checkUsable();
     if (s.readOnly) throw XbaseError(kReadOnly, s.dbfName() + ": table is open read-only");
     if (!s.dbf.writable()) throw XbaseError(kReadOnly, s.dbfName() + ": file cannot be written");
     if (s.cdx && !s.cdx->writable()) throw XbaseError(kReadOnly, s.cdxName() + ": index file cannot be written");

@@ -41,6 +41,10 @@ private:
     // Lowest record other than `excluded` whose key is `key` (a full scan).
     std::optional<uint32_t> firstRecordWithKey(const KeyExpression& expression, const std::string& key, uint32_t excluded);
     void rebuildIndexFile(const std::string& tagName, const std::string& expression, bool unique);
+    // Takes the shared flock back after an upgrade; when another process
+    // holds the table exclusively for too long, makes this object unusable
+    // and throws kFileInUse.
+    void retakeShare();
 
     std::shared_ptr<TableState> state_;
     std::set<uint32_t> lockedRecords_;

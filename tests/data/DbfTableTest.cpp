@@ -118,6 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "DbfFileLog: Table must not be Active.", 5121},
         MessageCase{"WriteWhileBrowsing", true, false, [](TDbfTable& t) { t.WriteText("COPIED", "NO"); },
                     "DbfFileLog: Dataset not in edit mode", 5121},
+        MessageCase{"BadDateWhileBrowsing", true, false, [](TDbfTable& t) { t.WriteText("DATE", "not a date"); },
+                    "DbfFileLog: Dataset not in edit mode", 5121},
+        MessageCase{"DateWhileBrowsing", true, false, [](TDbfTable& t) { t.WriteDate("DATE", 45000); },
+                    "DbfFileLog: Dataset not in edit mode", 5121},
         MessageCase{"PostWhileBrowsing", true, false, [](TDbfTable& t) { t.Post(); },
                     "DbfFileLog: Dataset not in edit or insert mode", 0},
         MessageCase{"PostWhileClosed", false, false, [](TDbfTable& t) { t.Post(); },
@@ -468,6 +472,49 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
     log.Edit();
     log.Cancel();
     EXPECT_EQ(otherProcessEdits("A.xml"), 0);   // and by Cancel
+}
+
+// Edit starts from the record as it is on disk now, not as Seek read it:
+// another process's change made in between is kept by the Post.
+TEST_F(FileLogTable, EditStartsFromTheRecordAsAnotherProcessLeftIt) {
+    Make({"A.xml", "B.xml"});
+    OpenLog();
+    ASSERT_TRUE(log.Seek("A.xml", true));
+    ASSERT_EQ(log.ReadText("COPIED"), "YES");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int code = 1;
+        try {
+            TDbfTable other("DbfOther");
+            other.SetDatabaseName(dir.str());
+            other.SetTableName("FILELOG.DBF");
+            other.SetIndexName("FILENAME");
+            other.Open();
+            if (other.Seek("A.xml", true)) {
+                other.Edit();
+                other.WriteText("COPIED", "NO");
+                other.Post();
+                code = 0;
+            }
+        } catch (...) {
+            code = 2;
+        }
+        _exit(code);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    log.Edit();
+    EXPECT_EQ(log.ReadText("COPIED"), "NO");
+    log.WriteDate("FILCREATED", EncodeDate(2024, 3, 14));
+    log.Post();
+    log.Close();
+    auto t = xbase::XbaseTable::open(dbf(), xbase::OpenMode::Shared, true);
+    std::vector<uint8_t> image(t->recordLength());
+    t->readRecord(1, image);
+    const std::string text(image.begin(), image.end());
+    EXPECT_EQ(text.substr(1 + 8 + 25, 8), "20240314");   // our change
+    EXPECT_EQ(text.substr(1 + 8 + 25 + 8, 3), "NO ");     // the other process's change, kept
 }
 
 // A table whose index has a tag the engine cannot evaluate refuses every

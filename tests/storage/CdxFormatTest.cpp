@@ -2,8 +2,15 @@
 // format notes (three file-log records, one FILENAME tag).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
 #include "StorageTestSupport.h"
+#include "data/storage/CdxHeader.h"
 #include "data/storage/CdxNode.h"
+#include "data/storage/CdxTree.h"
+#include "data/storage/PosixFile.h"
 #include "data/storage/XbaseTable.h"
 
 using namespace xbase;
@@ -129,4 +136,94 @@ TEST(CdxFormat, EngineWritesTheWorkedExampleFile)
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
+// The depth of a tag's tree, read from the file.
+int treeLevels(const std::filesystem::path& cdxPath, const std::string& tag, uint16_t keyLength)
+{
+    PosixFile cdx = PosixFile::open(cdxPath, false, kFileNotFound);
+    CdxHeader dir;
+    cdx.readExact(0, dir.raw, kCorruptIndex, "header");
+    FilePageStore store(cdx);
+    CdxTree directory(store, CdxKeyFormat{10, 0x20}, dir.root());
+    uint32_t headerOffset = 0;
+    for (auto pos = directory.first(); pos;) {
+        if (pos->entry().key.rfind(tag, 0) == 0) headerOffset = pos->entry().recno;
+        if (!directory.next(*pos)) break;
+    }
+    CdxHeader header;
+    cdx.readExact(headerOffset, header.raw, kCorruptIndex, "tag header");
+    int levels = 1;
+    for (uint32_t offset = header.root();; ++levels) {
+        const CdxNode node = decodeNode(store.readPage(offset), CdxKeyFormat{keyLength, 0x20}, "index", offset);
+        if (node.isLeaf()) return levels;
+        offset = node.entries.front().child;
+    }
+}
+
 }  // namespace
+
+// Tags built in bulk over many records: several tree levels, runs of equal
+// keys longer than a leaf, blank keys, keys filling the whole width, keys
+// differing only past the sixteenth byte, bytes below the blank; a unique
+// tag and an UPPER() tag; tags already there copied when another is added.
+TEST(CdxFormat, BulkBuiltTagsAreReadByEveryReader)
+{
+    SyncOff fast;
+    ScratchDir dir;
+    const auto path = dir / "FILELOG.DBF";
+    XbaseTable::create(path, fileLogFields());
+    const int n = 8000;
+    std::vector<std::string> names;
+    std::mt19937 rng(11);
+    for (int i = 0; i < n; ++i) {
+        char buf[32];
+        if (i % 9 == 0) names.push_back("");                                          // blank
+        else if (i % 7 == 0) names.push_back("same.xml");                             // long run of one key
+        else if (i % 5 == 0) names.push_back("dup_" + std::to_string(i % 13));        // short runs
+        else if (i % 11 == 0) names.push_back(std::string(25, char('A' + i % 26)));   // full width
+        else if (i % 13 == 0) {
+            std::snprintf(buf, sizeof buf, "PMS_EXPORT_2024_%06d\x01", i);            // tail past 16 bytes
+            names.push_back(buf);
+        } else {
+            std::snprintf(buf, sizeof buf, "%s%06u.xml", i % 2 ? "f" : "F", unsigned(rng() % 1000000));
+            names.push_back(buf);
+        }
+    }
+    {
+        auto table = XbaseTable::open(path, OpenMode::Exclusive, false);
+        for (const auto& name : names) table->appendRecord(fileLogRecord(*table, name));
+        table->createTag("FILENAME", "FILENAME", false, false);
+        table->createTag("UNIQ", "FILENAME", true, false);
+        table->createTag("UPNAME", "UPPER(FILENAME)", false, false);
+    }
+    for (const char* tag : {"FILENAME", "UNIQ", "UPNAME"}) {
+        auto r = xbaseDump(path, tag);
+        EXPECT_EQ(r.exitCode, 0) << tag << ": " << r.output.substr(r.output.size() > 3000 ? r.output.size() - 3000 : 0);
+    }
+    EXPECT_GE(treeLevels(dir / "FILELOG.CDX", "FILENAME", 25), 3);
+
+    // Our own cursor walks the same order, and every key is found by a hard seek.
+    std::vector<std::pair<std::string, uint32_t>> expected;
+    for (int i = 0; i < n; ++i) expected.emplace_back(key25(names[size_t(i)]), uint32_t(i + 1));
+    std::sort(expected.begin(), expected.end());
+    auto table = XbaseTable::open(path, OpenMode::Shared, true);
+    auto tag = table->tag("FILENAME");
+    std::vector<uint32_t> walked;
+    for (auto r = tag->first(); r; r = tag->next()) walked.push_back(*r);
+    ASSERT_EQ(walked.size(), expected.size());
+    for (size_t i = 0; i < walked.size(); ++i) ASSERT_EQ(walked[i], expected[i].second) << "position " << i;
+    std::vector<uint32_t> backwards;
+    for (auto r = tag->last(); r; r = tag->prev()) backwards.push_back(*r);
+    std::reverse(backwards.begin(), backwards.end());
+    EXPECT_EQ(backwards, walked);
+    auto unique = table->tag("UNIQ");
+    size_t distinct = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (i > 0 && expected[i].first == expected[i - 1].first) continue;
+        ++distinct;
+        ASSERT_EQ(tag->seek(expected[i].first), expected[i].second) << expected[i].first;
+        ASSERT_EQ(unique->seek(expected[i].first), expected[i].second) << expected[i].first;
+    }
+    size_t uniqueKeys = 0;
+    for (auto r = unique->first(); r; r = unique->next()) ++uniqueKeys;
+    EXPECT_EQ(uniqueKeys, distinct);
+}
