@@ -114,8 +114,9 @@ void TNetSocketHandle::Close() {
     fd_ = -1;
 }
 
-bool TNetSocketHandle::Readable(int timeoutMs) {
-    pollfd pfd{fd_, POLLIN, 0};
+namespace {
+bool PollFor(int fd, short events, int timeoutMs) {
+    pollfd pfd{fd, events, 0};
     while (true) {
         int n = ::poll(&pfd, 1, timeoutMs);
         if (n < 0 && errno == EINTR) continue;
@@ -123,6 +124,11 @@ bool TNetSocketHandle::Readable(int timeoutMs) {
         return n > 0;
     }
 }
+}  // namespace
+
+bool TNetSocketHandle::Readable(int timeoutMs) { return PollFor(fd_, POLLIN, timeoutMs); }
+
+bool TNetSocketHandle::Writable(int timeoutMs) { return PollFor(fd_, POLLOUT, timeoutMs); }
 
 long long TNetSocketHandle::Send(const char* data, std::size_t size) {
     if (fd_ < 0) throw ENetClosedSocket();

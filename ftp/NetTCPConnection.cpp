@@ -34,7 +34,10 @@ void TNetTCPConnection::DropSocket() {
 
 void TNetTCPConnection::PrepareHandler() {
     if (ioHandler_ && ioHandler_->Connected()) throw ENetAlreadyConnected();
-    if (!ioHandler_) ioHandler_ = std::make_unique<TNetIOHandlerSocket>();
+    if (!ioHandler_) {
+        if (MakeIOHandler) ioHandler_ = MakeIOHandler();
+        if (!ioHandler_) ioHandler_ = std::make_unique<TNetIOHandlerSocket>();
+    }
     ioHandler_->Open();
     inputBuffer_.Clear();
     closedGracefully_ = false;
@@ -62,7 +65,7 @@ int TNetTCPConnection::ReadFromStack() {
         // Received straight into the input buffer.
         char* room = inputBuffer_.Reserve(chunk);
         try {
-            received = ioHandler_->Binding()->Recv(room, chunk);
+            received = ioHandler_->Recv(room, chunk);
         } catch (...) {
             inputBuffer_.Commit(0);
             throw;
@@ -89,7 +92,7 @@ void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
     if (size == 0) return;
     CheckForDisconnect(true, true);
     while (size > 0) {
-        long long sent = ioHandler_->Binding()->Send(data, size);
+        long long sent = ioHandler_->Send(data, size);
         TNetAntiFreezeBase::DoProcess(false);
         if (sent == 0) closedGracefully_ = true;
         CheckForDisconnect(true, false);
@@ -170,6 +173,6 @@ void TNetTCPClient::OpenConnection() {
 }
 
 std::string TNetTCPClient::PeerIP() const {
-    const TNetIOHandlerSocket* handler = IOHandler();
-    return handler && handler->Connected() ? handler->Binding()->PeerIP() : std::string();
+    const TNetIOHandler* handler = IOHandler();
+    return handler && handler->Connected() ? handler->PeerIP() : std::string();
 }

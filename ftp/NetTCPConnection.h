@@ -6,29 +6,33 @@
 #include <vector>
 
 #include "ftp/NetComponent.h"
+#include "ftp/NetIOHandler.h"
 #include "ftp/NetReply.h"
 #include "ftp/NetStream.h"
 
 class TNetSocketHandle;
 
 // Input/output over one socket.
-class TNetIOHandlerSocket : public TNetComponent {
+class TNetIOHandlerSocket : public TNetComponent, public TNetIOHandler {
 public:
     TNetIOHandlerSocket();
     ~TNetIOHandlerSocket() override;
 
     // A fresh socket record.
-    void Open();
-    bool Connected() const;
-    void Close();
+    void Open() override;
+    bool Connected() const override;
+    void Close() override;
     TNetSocketHandle* Binding() { return binding_.get(); }
     const TNetSocketHandle* Binding() const { return binding_.get(); }
-    // Waits up to timeoutMs (-1: no limit) for data, in anti-freeze slices
-    // when the calling thread is the window's. Raises ENetConnClosedGracefully
-    // when the socket is closed.
-    bool Readable(int timeoutMs);
-    // Connects on a connect thread with the given time-out.
-    void ConnectClient(const std::string& ip, int port, const std::string& boundIP, int boundPort, int timeoutMs);
+    bool Readable(int timeoutMs) override;
+    bool Writable(int timeoutMs) override;
+    long long Send(const char* data, std::size_t size) override;
+    long long Recv(char* data, std::size_t size) override;
+    std::string PeerIP() const override;
+    // Connects at once when the connect ends at once, otherwise on a connect
+    // thread with the given time-out.
+    void ConnectClient(const std::string& ip, int port, const std::string& boundIP, int boundPort,
+                       int timeoutMs) override;
 
     bool UseNagle = true;
 
@@ -58,8 +62,10 @@ public:
     void SendStream(TNetStream& stream);
 
     const TNetRFCReply& LastCmdResult() const { return lastReply_; }
-    TNetIOHandlerSocket* IOHandler() { return ioHandler_.get(); }
-    const TNetIOHandlerSocket* IOHandler() const { return ioHandler_.get(); }
+    TNetIOHandler* IOHandler() { return ioHandler_.get(); }
+    const TNetIOHandler* IOHandler() const { return ioHandler_.get(); }
+    // Makes the transport when the connection is opened; a socket when empty.
+    TNetIOHandlerFactory MakeIOHandler;
     // Bytes received and not yet consumed.
     std::size_t InputBufferSize() const { return inputBuffer_.Size(); }
 
@@ -72,7 +78,7 @@ protected:
     void WriteBuffer(const char* data, std::size_t size);
 
 private:
-    std::unique_ptr<TNetIOHandlerSocket> ioHandler_;
+    std::unique_ptr<TNetIOHandler> ioHandler_;
     TNetInputBuffer inputBuffer_;
     bool closedGracefully_ = false;
     TNetRFCReply lastReply_;
