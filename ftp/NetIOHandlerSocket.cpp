@@ -22,11 +22,9 @@ constexpr int ConnectWaitStep = 125;  // milliseconds
 // once for every file of a fast run.
 constexpr std::chrono::milliseconds ConnectStepInterval{40};
 
-// The text kept for a failed connect: 10009 and 10038 mean the socket was
-// closed under it, which is no failure of the connect itself.
-std::string ConnectErrorText(int err) {
-    return (err != 0 && err != 10009 && err != 10038) ? SocketErrorText(err) : std::string();
-}
+// The text kept for a failed connect: every error number is a failure, 10009
+// and 10038 (a descriptor closed or replaced under the connect) included.
+std::string ConnectErrorText(int err) { return err != 0 ? SocketErrorText(err) : std::string(); }
 
 // Waits for a connect under way; the waiting thread polls `Finished` and may
 // abandon it through the stop pipe.
