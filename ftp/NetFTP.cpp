@@ -40,6 +40,8 @@ void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteN
         auto data = std::make_unique<TNetTCPClient>();
         data->SendBufferSize = SendBufferSize;
         data->RecvBufferSize = RecvBufferSize;
+        // A server that stops reading fails the send instead of holding it.
+        data->ReadTimeout = ReadTimeout;
         data->OnWork = OnWork;
         data->OnWorkBegin = OnWorkBegin;
         // The data connection is closed before the end notification, not

@@ -133,7 +133,8 @@ bool TNetSocketHandle::Writable(int timeoutMs) { return PollFor(fd_, POLLOUT, ti
 long long TNetSocketHandle::Send(const char* data, std::size_t size) {
     if (fd_ < 0) throw ENetClosedSocket();
     while (true) {
-        ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        // Never blocks: the caller waits for room in slices of its own.
+        ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) return n;
         if (errno != EINTR) return -TNetStack::TranslateErrno(errno);
     }

@@ -1,6 +1,7 @@
 #include "ftp/NetTCPConnection.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "ftp/NetAntiFreeze.h"
 #include "ftp/NetExceptions.h"
@@ -91,8 +92,27 @@ int TNetTCPConnection::ReadFromStack() {
 void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
     if (size == 0) return;
     CheckForDisconnect(true, true);
+    // Sends never block: when nothing can go, the wait runs in slices with
+    // the window's messages handled between them, and gives up once no byte
+    // has moved for ReadTimeout (a peer that stopped reading).
+    const int timeout = ReadTimeout > 0 ? ReadTimeout : -1;
+    auto lastMoved = std::chrono::steady_clock::now();
+    long long moved = 0;
     while (size > 0) {
         long long sent = ioHandler_->Send(data, size);
+        if (sent == -TNetIOHandler::WouldBlock) {
+            int wait = -1;
+            if (timeout >= 0) {
+                auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastMoved);
+                wait = static_cast<int>(std::max<long long>(0, timeout - waited.count()));
+            }
+            if (wait == 0 || !ioHandler_->Writable(wait)) {
+                // Part of the block may have gone: the stream is out of step.
+                DropSocket();
+                TNetStack::RaiseSocketError(10060);
+            }
+            continue;
+        }
         TNetAntiFreezeBase::DoProcess(false);
         if (sent == 0) closedGracefully_ = true;
         CheckForDisconnect(true, false);
@@ -101,10 +121,14 @@ void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
             if (err == 10058 || err == 10053 || err == 10054) DropSocket();
             TNetStack::RaiseSocketError(err);
         }
-        DoWork(TWorkMode::wmWrite, sent);
+        moved += sent;
         data += sent;
         size -= static_cast<std::size_t>(sent);
+        lastMoved = std::chrono::steady_clock::now();
     }
+    // One progress report per block, however many calls it took, as when a
+    // send blocked until the whole block had gone.
+    DoWork(TWorkMode::wmWrite, moved);
 }
 
 void TNetTCPConnection::SendLine(const std::string& text) {

@@ -1,0 +1,104 @@
+// Hostile servers and hostile input: each case ends in a clear error of the
+// network family, in bounded time (short read time-outs) and bounded memory,
+// and a refused command never reaches the server.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ftp/NetExceptions.h"
+#include "ftp/NetFTP.h"
+#include "tests/ftp/FtpTestHelpers.h"
+#include "tests/support/ScriptedFtpServer.h"
+
+using namespace qz::test;
+using Action = ScriptStep::Action;
+using Commands = std::vector<std::string>;
+
+namespace {
+
+const std::vector<ScriptStep> Login = {Greeting("220 ready"), Answer("331 Password required"), Answer("230 Logged in"),
+                                       Answer("200 Type set to I"), Answer("215 UNIX Type: L8")};
+const Commands LoginCommands = {"USER hotel", "PASS secret", "TYPE I", "SYST"};
+const std::string PasvOk = "227 Entering Passive Mode ({PASV})";
+
+std::vector<ScriptStep> After(const std::vector<ScriptStep>& first, const std::vector<ScriptStep>& then) {
+    std::vector<ScriptStep> all = first;
+    all.insert(all.end(), then.begin(), then.end());
+    return all;
+}
+Commands Plus(Commands a, const Commands& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+using Body = std::function<void(TNetFTP&, const std::string& localFile)>;
+
+struct HostileCase {
+    const char* name;
+    std::vector<ScriptStep> script;
+    Body body;
+    std::string error;    // the message, exactly
+    Commands commands;    // every line the server received
+    bool controlOpen;     // the control connection after the error
+    std::size_t fileSize = 1000;
+    bool connects = true;  // false: refused before the client connects
+};
+
+Body LogInThen(std::function<void(TNetFTP&, const std::string&)> then) {
+    return [then](TNetFTP& ftp, const std::string& file) {
+        ftp.ConnectToServer();
+        then(ftp, file);
+    };
+}
+class HostileServerTest : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileServerTest, EndsInAClearErrorAndSendsNothingInjected) {
+    const HostileCase& c = GetParam();
+    TempFile file(std::string(c.fileSize, 'x'));
+    ScriptedFtpServer server(c.script);
+    TNetFTP ftp;
+    ftp.SetHost("127.0.0.1");
+    ftp.SetPort(server.Port());
+    ftp.SetUsername("hotel");
+    ftp.SetPassword("secret");
+    ftp.SetPassive(true);
+    ftp.SetReadTimeout(400);
+    std::string error;
+    bool networkError = false;
+    try {
+        c.body(ftp, file.Path());
+    } catch (const ENetException& e) {
+        error = e.what();
+        networkError = true;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, c.error);
+    EXPECT_TRUE(networkError);
+    EXPECT_EQ(ftp.IsOpen(), c.controlOpen);
+    ftp.CloseConnection();
+    if (c.connects) server.WaitDone();
+    EXPECT_EQ(server.Commands(), c.commands);
+}
+
+const std::string Refused = "Command refused (a line break or NUL in it): ";
+const std::string Html = "<a href=\"http://evil.example/\">Click <b>here</b></a>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, HostileServerTest,
+    testing::Values(
+        // The server accepts the data connection and never reads: no byte
+        // moves, and the send gives up after the read time-out.
+        HostileCase{"StalledDataConnection",
+                    After(Login, {Answer(PasvOk), Answer("150 go", Action::HoldData), Unprompted("226 never")}),
+                    LogInThen([](TNetFTP& ftp, const std::string& file) { ftp.StoreFile(file, "a.xml"); }),
+                    "Socket Error # 10060\r\nConnection timed out.", Plus(LoginCommands, {"PASV", "STOR a.xml"}), true,
+                    32u << 20},
+        // Reply text is carried as it is; showing it safely is the window's
+        // business.
+        HostileCase{"HtmlInReply", After(Login, {Answer("550 " + Html)}),
+                    LogInThen([](TNetFTP& ftp, const std::string&) { ftp.ChangeFolder("in"); }), Html + "\r\n",
+                    Plus(LoginCommands, {"CWD in"}), true}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+}  // namespace
