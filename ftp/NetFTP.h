@@ -34,6 +34,9 @@ public:
     // control connection's peer with its port, whatever address it names.
     const TPassiveAddress& LastPassiveAddress() const { return passive_; }
 
+protected:
+    std::string ShownLine(const std::string& line) const override;
+
 private:
     void RequestPassiveAddress();
     TPassiveAddress passive_;

@@ -56,13 +56,18 @@ void TNetTCPConnection::CheckForDisconnect(bool raise, bool ignoreBuffer) {
 }
 
 int TNetTCPConnection::ReadFromStack() {
+    std::optional<int> received = ReceiveWithin(ReadTimeout > 0 ? ReadTimeout : -1);
+    if (!received) throw ENetReadTimeout();
+    return *received;
+}
+
+std::optional<int> TNetTCPConnection::ReceiveWithin(int timeoutMs) {
     CheckForDisconnect(true, false);
     if (!ioHandler_ || !ioHandler_->Connected()) return 0;
-    const int timeout = ReadTimeout > 0 ? ReadTimeout : -1;
     const std::size_t chunk = static_cast<std::size_t>(std::max(1, RecvBufferSize));
     long long received = 0;
     do {
-        if (!ioHandler_->Readable(timeout)) throw ENetReadTimeout();
+        if (!ioHandler_->Readable(timeoutMs)) return std::nullopt;
         // Received straight into the input buffer.
         char* room = inputBuffer_.Reserve(chunk);
         try {
@@ -131,7 +136,16 @@ void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
     DoWork(TWorkMode::wmWrite, moved);
 }
 
+std::string TNetTCPConnection::ShownLine(const std::string& line) const { return ShowCommandLine(line); }
+
+void TNetTCPConnection::CheckCommandLine(const std::string& line) const {
+    // A line break would end the command early and send the rest as another
+    // command; a NUL cuts it short on many servers.
+    if (!IsSafeCommandLine(line)) throw ENetCommandRefused(ShownLine(line));
+}
+
 void TNetTCPConnection::SendLine(const std::string& text) {
+    CheckCommandLine(text);
     std::string block = text;
     block += "\r\n";
     WriteBuffer(block.data(), block.size());
@@ -151,8 +165,42 @@ std::string TNetTCPConnection::ReadTextLine() {
 }
 
 int TNetTCPConnection::ReadReply(const TReplyCodes& accepted) {
+    using Clock = std::chrono::steady_clock;
+    // A server must not hold a reply open for ever (lines trickling in, each
+    // within the wait's time-out) nor make it endless: the reply ends within
+    // ReadTimeout of its first byte and within MaxReplySize bytes.
+    auto fail = [this](auto error) {
+        DropSocket();
+        inputBuffer_.Clear();
+        throw error;
+    };
     TNetReplyCollector collector;
-    while (!collector.AddLine(ReadTextLine())) {
+    std::size_t replyBytes = 0;
+    std::optional<Clock::time_point> deadline;
+    while (true) {
+        if (!deadline && ReadTimeout > 0 && !inputBuffer_.Empty())
+            deadline = Clock::now() + std::chrono::milliseconds(ReadTimeout);
+        std::size_t taken = 0;
+        std::optional<std::string> line = inputBuffer_.TakeLine(taken);
+        if (line) {
+            DoWork(TWorkMode::wmRead, static_cast<long long>(taken));
+            replyBytes += taken;
+            if (replyBytes > MaxReplySize) fail(ENetReplyTooLong());
+            if (collector.AddLine(*line)) break;
+            continue;
+        }
+        if (inputBuffer_.Size() + replyBytes > MaxReplySize) fail(ENetReplyTooLong());
+        CheckForDisconnect(true, true);
+        int wait = ReadTimeout > 0 ? ReadTimeout : -1;
+        if (deadline) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            if (left <= 0) fail(ENetReplyTimeout());
+            wait = static_cast<int>(std::min<long long>(wait, left));
+        }
+        if (!ReceiveWithin(wait)) {
+            if (deadline) fail(ENetReplyTimeout());
+            throw ENetReadTimeout();
+        }
     }
     lastReply_ = ParseReplyLines(collector.Lines());
     if (!accepted.empty() && std::find(accepted.begin(), accepted.end(), lastReply_.NumericCode) == accepted.end())

@@ -2,6 +2,7 @@
 // One TCP connection with line and stream input/output and numbered replies,
 // and the client that opens it.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,13 @@ public:
     virtual void CloseConnection();
     void DropSocket();
 
+    // Raises ENetCommandRefused, before any byte goes out, for a text that
+    // holds CR, LF or NUL.
     void SendLine(const std::string& text);
     std::string ReadTextLine();
+    // One reply: at most MaxReplySize bytes, complete within ReadTimeout of
+    // its first byte; past either the connection is closed and
+    // ENetReplyTooLong / ENetReplyTimeout raised.
     int ReadReply(const TReplyCodes& accepted);
     int SendCommand(const std::string& text, const TReplyCodes& accepted);
     void SendStream(TNetStream& stream);
@@ -75,6 +81,13 @@ protected:
     void PrepareHandler();
     void CheckForDisconnect(bool raise, bool ignoreBuffer);
     int ReadFromStack();
+    // The same with its own wait (-1: no limit); nothing when the wait ended
+    // without data.
+    std::optional<int> ReceiveWithin(int timeoutMs);
+    // Raises ENetCommandRefused for a line that may not go out.
+    void CheckCommandLine(const std::string& line) const;
+    // How a refused line is named in its error; a password is never shown.
+    virtual std::string ShownLine(const std::string& line) const;
     void WriteBuffer(const char* data, std::size_t size);
 
 private:

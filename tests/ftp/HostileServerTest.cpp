@@ -44,12 +44,21 @@ struct HostileCase {
     bool connects = true;  // false: refused before the client connects
 };
 
+void Connect(TNetFTP& ftp, const std::string&) { ftp.ConnectToServer(); }
 Body LogInThen(std::function<void(TNetFTP&, const std::string&)> then) {
     return [then](TNetFTP& ftp, const std::string& file) {
         ftp.ConnectToServer();
         then(ftp, file);
     };
 }
+Body WithLogin(std::string user, std::string password) {
+    return [user, password](TNetFTP& ftp, const std::string&) {
+        ftp.SetUsername(user);
+        ftp.SetPassword(password);
+        ftp.ConnectToServer();
+    };
+}
+
 class HostileServerTest : public testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileServerTest, EndsInAClearErrorAndSendsNothingInjected) {
@@ -94,6 +103,39 @@ INSTANTIATE_TEST_SUITE_P(
                     LogInThen([](TNetFTP& ftp, const std::string& file) { ftp.StoreFile(file, "a.xml"); }),
                     "Socket Error # 10060\r\nConnection timed out.", Plus(LoginCommands, {"PASV", "STOR a.xml"}), true,
                     32u << 20},
+        HostileCase{"EndlessGreeting", {ScriptStep{false, "220-more to come\r\n", Action::Flood}}, Connect,
+                    "Reply too long (more than 1048576 bytes).", {}, false},
+        HostileCase{"EndlessReplyToUser", After({Greeting("220 ready")}, {RawAnswer("331-more to come\r\n", Action::Flood)}),
+                    Connect, "Reply too long (more than 1048576 bytes).", {"USER hotel"}, false},
+        HostileCase{"TricklingGreeting",
+                    {Greeting("220-hello"), ScriptStep{false, "\r\n", Action::Trickle}}, Connect,
+                    "Reply not complete within the read time-out.", {}, false},
+        HostileCase{"TricklingBlankLines", {ScriptStep{false, "\r\n", Action::Trickle}}, Connect,
+                    "Reply not complete within the read time-out.", {}, false},
+        HostileCase{"TricklingCwdReply",
+                    After(Login, {RawAnswer("250-ok\r\n", Action::None), ScriptStep{false, " \r\n", Action::Trickle}}),
+                    LogInThen([](TNetFTP& ftp, const std::string&) { ftp.ChangeFolder("in"); }),
+                    "Reply not complete within the read time-out.", Plus(LoginCommands, {"CWD in"}), false},
+        HostileCase{"InjectedStorName", Login,
+                    LogInThen([](TNetFTP& ftp, const std::string& file) {
+                        ftp.StoreFile(file, "a\r\nDELE victim 010126.xml");
+                    }),
+                    Refused + "STOR a<CR><LF>DELE victim 010126.xml", LoginCommands, true},
+        HostileCase{"InjectedSizeName", Login,
+                    LogInThen([](TNetFTP& ftp, const std::string&) { ftp.RemoteFileSize("a\nDELE victim"); }),
+                    Refused + "SIZE a<LF>DELE victim", LoginCommands, true},
+        HostileCase{"NulInName", Login,
+                    LogInThen([](TNetFTP& ftp, const std::string& file) {
+                        ftp.StoreFile(file, std::string("a\0b.xml", 7));
+                    }),
+                    Refused + "STOR a<NUL>b.xml", LoginCommands, true},
+        HostileCase{"InjectedUser", Login, WithLogin("hotel\r\nDELE victim", "secret"),
+                    Refused + "USER hotel<CR><LF>DELE victim", {}, false, 1000, false},
+        HostileCase{"InjectedPassword", Login, WithLogin("hotel", "pw\r\nDELE victim"), Refused + "PASS <password>", {},
+                    false, 1000, false},
+        HostileCase{"InjectedFolder", Login,
+                    LogInThen([](TNetFTP& ftp, const std::string&) { ftp.ChangeFolder("in\rDELE victim"); }),
+                    Refused + "CWD in<CR>DELE victim", LoginCommands, true},
         // Reply text is carried as it is; showing it safely is the window's
         // business.
         HostileCase{"HtmlInReply", After(Login, {Answer("550 " + Html)}),
