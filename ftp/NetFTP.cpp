@@ -51,6 +51,7 @@ void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteN
         auto data = std::make_unique<TNetTCPClient>();
         data->SendBufferSize = SendBufferSize;
         data->RecvBufferSize = RecvBufferSize;
+        data->MakeIOHandler = MakeDataIOHandler ? MakeDataIOHandler : MakeIOHandler;
         // A server that stops reading fails the send instead of holding it.
         data->ReadTimeout = ReadTimeout;
         data->OnWork = OnWork;

@@ -22,6 +22,8 @@ public:
     std::string Password;
     bool Passive = false;
     TNetFtpTransferType TransferType = TNetFtpTransferType::ftBinary;
+    // Makes the transport of each data connection; MakeIOHandler when empty.
+    TNetIOHandlerFactory MakeDataIOHandler;
 
     void ConnectToServer(bool login = true);
     void ChangeFolder(const std::string& folder);
