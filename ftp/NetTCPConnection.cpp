@@ -100,16 +100,17 @@ void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
     // Sends never block: when nothing can go, the wait runs in slices with
     // the window's messages handled between them, and gives up once no byte
     // has moved for ReadTimeout (a peer that stopped reading).
+    using Clock = std::chrono::steady_clock;
     const int timeout = ReadTimeout > 0 ? ReadTimeout : -1;
-    auto lastMoved = std::chrono::steady_clock::now();
+    auto lastMoved = Clock::now();
     long long moved = 0;
     while (size > 0) {
         long long sent = ioHandler_->Send(data, size);
         if (sent == -TNetIOHandler::WouldBlock) {
             int wait = -1;
             if (timeout >= 0) {
-                auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastMoved);
-                wait = static_cast<int>(std::max<long long>(0, timeout - waited.count()));
+                auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastMoved).count();
+                wait = static_cast<int>(std::max<long long>(0, timeout - waited));
             }
             if (wait == 0 || !ioHandler_->Writable(wait)) {
                 // Part of the block may have gone: the stream is out of step.
@@ -129,7 +130,7 @@ void TNetTCPConnection::WriteBuffer(const char* data, std::size_t size) {
         moved += sent;
         data += sent;
         size -= static_cast<std::size_t>(sent);
-        lastMoved = std::chrono::steady_clock::now();
+        lastMoved = Clock::now();
     }
     // One progress report per block, however many calls it took, as when a
     // send blocked until the whole block had gone.

@@ -42,6 +42,7 @@ struct HostileCase {
     bool controlOpen;     // the control connection after the error
     std::size_t fileSize = 1000;
     bool connects = true;  // false: refused before the client connects
+    int readTimeoutMs = 400;
 };
 
 void Connect(TNetFTP& ftp, const std::string&) { ftp.ConnectToServer(); }
@@ -71,7 +72,7 @@ TEST_P(HostileServerTest, EndsInAClearErrorAndSendsNothingInjected) {
     ftp.SetUsername("hotel");
     ftp.SetPassword("secret");
     ftp.SetPassive(true);
-    ftp.SetReadTimeout(400);
+    ftp.SetReadTimeout(c.readTimeoutMs);
     std::string error;
     bool networkError = false;
     try {
@@ -91,6 +92,7 @@ TEST_P(HostileServerTest, EndsInAClearErrorAndSendsNothingInjected) {
 }
 
 const std::string Refused = "Command refused (a line break or NUL in it): ";
+const std::string FloodLine = std::string(1000, 'm') + "\r\n";
 const std::string Html = "<a href=\"http://evil.example/\">Click <b>here</b></a>";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,10 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
                     LogInThen([](TNetFTP& ftp, const std::string& file) { ftp.StoreFile(file, "a.xml"); }),
                     "Socket Error # 10060\r\nConnection timed out.", Plus(LoginCommands, {"PASV", "STOR a.xml"}), true,
                     32u << 20},
-        HostileCase{"EndlessGreeting", {ScriptStep{false, "220-more to come\r\n", Action::Flood}}, Connect,
-                    "Reply too long (more than 1048576 bytes).", {}, false},
-        HostileCase{"EndlessReplyToUser", After({Greeting("220 ready")}, {RawAnswer("331-more to come\r\n", Action::Flood)}),
-                    Connect, "Reply too long (more than 1048576 bytes).", {"USER hotel"}, false},
+        // Time enough for the size bound to act first, however slow the build.
+        HostileCase{"EndlessGreeting", {ScriptStep{false, "220-" + FloodLine, Action::Flood}}, Connect,
+                    "Reply too long (more than 1048576 bytes).", {}, false, 1000, true, 20000},
+        HostileCase{"EndlessReplyToUser", After({Greeting("220 ready")}, {RawAnswer("331-" + FloodLine, Action::Flood)}),
+                    Connect, "Reply too long (more than 1048576 bytes).", {"USER hotel"}, false, 1000, true, 20000},
         HostileCase{"TricklingGreeting",
                     {Greeting("220-hello"), ScriptStep{false, "\r\n", Action::Trickle}}, Connect,
                     "Reply not complete within the read time-out.", {}, false},
