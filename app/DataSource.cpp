@@ -228,10 +228,11 @@ bool TDataSource::Commit(Binding& binding) {
 }
 
 bool TDataSource::CommitFocused() {
-    const QWidget* focus = QApplication::focusWidget();
-    if (!focus) return true;
-    for (auto& b : bindings_)
-        if (b->control == focus || b->control->isAncestorOf(focus)) return Commit(*b);
+    for (auto& b : bindings_) {
+        // The window's own focus: a click may reach a window not yet active.
+        const QWidget* focus = b->control->window()->focusWidget();
+        if (focus && (b->control == focus || b->control->isAncestorOf(focus))) return Commit(*b);
+    }
     return true;
 }
 

@@ -133,6 +133,27 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).title;
     });
 
+TEST(RefusedDateInAnInactiveWindow, AClickOnTheTabStillAsksTheEdit) {
+    WindowFixture w;
+    w.Folder().WriteSettings({"ABC", "ABC", "Other", "06/16/05", w.Folder().SourcePath(), ""});
+    TForm1& form = w.Show();
+    w.ClickTab(1);
+    w.ClearAndType(form.DBEdit7, "99/99/99");
+    w.Messages().shown.clear();
+    // Another window is active when the click arrives (the window is
+    // activated after the press, or not at all without a window manager).
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_NE(QApplication::focusWidget(), form.DBEdit7);
+    w.ClickTab(0);
+    EXPECT_EQ(w.Messages().shown, (std::vector<std::string>{"report:'99/99/99' is not a valid date."}));
+    EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+    EXPECT_EQ(form.DbfZAVSys.State(), TDataSetState::Editing);
+    EXPECT_EQ(form.focusWidget(), form.DBEdit7);
+    EXPECT_EQ(form.DBEdit7->text(), "99/99/99");
+}
+
 struct MouseCase {
     const char* title;
     int from;
