@@ -74,7 +74,7 @@ TEST_P(RefusedDate, KeepsThePageTheEditAndItsText) {
     TForm1& form = w.Show();
     w.ClickTab(1);
     ASSERT_EQ(form.DbfZAVSys.State(), TDataSetState::Editing);
-    QSignalSpy clicks(form.PageControl1, SIGNAL(tabClicked()));
+    QSignalSpy clicks(form.PageControl1, &TPageControl::tabClicked);
     ASSERT_TRUE(clicks.isValid());
     auto* edit = form.findChild<QLineEdit*>(editName);
     w.Messages().shown.clear();
@@ -175,7 +175,7 @@ TEST_P(MousePageChange, RunsPageControl1ClickOnceAfterTheChange) {
         w.ClickTab(1);
         w.ClearAndType(form.DBEdit8, "PQ");   // pending, not yet written
     }
-    QSignalSpy clicks(form.PageControl1, SIGNAL(tabClicked()));
+    QSignalSpy clicks(form.PageControl1, &TPageControl::tabClicked);
     ASSERT_TRUE(clicks.isValid());
     // The click runs once the page has changed, not before.
     int clicksAtTheChange = -1;
@@ -210,7 +210,7 @@ TEST(TabStripKeys, ArrowsHomeAndEndChangeThePageWithoutAClick) {
     w.Messages().shown.clear();
     QTabBar* bar = form.PageControl1->tabBar();
     bar->setFocus(Qt::TabFocusReason);
-    QSignalSpy clicks(form.PageControl1, SIGNAL(tabClicked()));
+    QSignalSpy clicks(form.PageControl1, &TPageControl::tabClicked);
     ASSERT_TRUE(clicks.isValid());
     const std::pair<Qt::Key, int> steps[] = {{Qt::Key_Right, 1}, {Qt::Key_Right, 1}, {Qt::Key_Left, 0},
                                              {Qt::Key_Left, 0},  {Qt::Key_Down, 1},  {Qt::Key_Up, 0},
