@@ -1,6 +1,5 @@
 #include "app/PageControl.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -30,11 +29,13 @@ void TPageControl::keyPressEvent(QKeyEvent* event) {
     for (int page = currentIndex(), pass = 0; pass < count(); ++pass) {
         page = (page + step + count()) % count();
         if (isTabEnabled(page)) {
-            UserSelects(page);
+            // A page without a control to take the focus leaves it to the tabs.
+            // The window's own focus is asked: a report may have left the
+            // window inactive for a moment, with its focus where it was.
+            if (UserSelects(page) && !window()->focusWidget()) tabBar()->setFocus();
             break;
         }
     }
-    if (!QApplication::focusWidget()) tabBar()->setFocus();
 }
 
 TPageTabBar::TPageTabBar(TPageControl& pages) : QTabBar(&pages), pages_(pages) {}

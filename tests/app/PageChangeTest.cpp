@@ -154,6 +154,26 @@ TEST(RefusedDateInAnInactiveWindow, AClickOnTheTabStillAsksTheEdit) {
     EXPECT_EQ(form.DBEdit7->text(), "99/99/99");
 }
 
+TEST(RefusedDateInAnInactiveWindow, CtrlTabLeavesTheFocusInTheEditWhileTheBoxIsActive) {
+    WindowFixture w;
+    w.Folder().WriteSettings({"ABC", "ABC", "Other", "06/16/05", w.Folder().SourcePath(), ""});
+    TForm1& form = w.Show();
+    w.ClickTab(1);
+    w.ClearAndType(form.DBEdit7, "99/99/99");
+    QWidget box;   // the report's box: active until it is closed
+    w.Messages().whileReportShown = [&] {
+        box.show();
+        QApplication::setActiveWindow(&box);
+    };
+    w.Press(form.DBEdit7, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+    EXPECT_EQ(form.focusWidget(), form.DBEdit7);
+    box.hide();
+    QApplication::setActiveWindow(&form);
+    QTest::keyClicks(QApplication::focusWidget(), "06/15/05");
+    EXPECT_EQ(form.DBEdit7->text(), "06/15/05");
+}
+
 struct MouseCase {
     const char* title;
     int from;
