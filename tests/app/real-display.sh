@@ -21,7 +21,7 @@ trap cleanup EXIT
 
 program=$work/program
 mkdir -p "$program" "$work/extracts"
-cp "$qelzav" "$program/"
+cp "$qelzav" "$program/qelzav"
 "$qeladmin" init "$program" >/dev/null
 touch "$work/extracts/SALES061505.xml"
 /usr/bin/python3 - "$program/ZAVSYS.DBF" "$work/extracts/" <<'PY'
