@@ -34,6 +34,10 @@ public:
 
     // Writes the pending text of every changed control into its field.
     void UpdateRecord();
+    // Writes the pending text of the focused control, as leaving it would
+    // (without its exit handler). False when the text was refused: it was
+    // reported, and the control keeps the focus with its text selected.
+    bool CommitFocused();
     // Shows the fields' values again in every control without pending text.
     void Refresh();
 
@@ -42,9 +46,13 @@ protected:
 
 private:
     struct Binding;
+    class PressEater;
     Binding* Find(QObject* control);
+    int TextWidth(const std::string& field) const;   // 0: no limit
     void UserChanged(Binding& binding);
-    bool FocusLeft(Binding& binding);   // false when the text was refused
+    bool Commit(Binding& binding);      // false when the text was refused (reported)
+    bool FocusLeft(Binding& binding, Qt::FocusReason reason);
+    void IgnoreNextPress(QWidget* window);
     void Show(Binding& binding);
     void MirrorToSameField(const Binding& source);
     void TableChanged();
@@ -53,4 +61,5 @@ private:
     Guard guard_;
     int listenerId_ = -1;
     std::vector<std::unique_ptr<Binding>> bindings_;
+    std::unique_ptr<PressEater> pressEater_;
 };

@@ -8,11 +8,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QTabBar>
-#include <QTabWidget>
 
 #include "app/DataSource.h"
 #include "app/PartsProgressBar.h"
@@ -168,7 +165,7 @@ void TForm1::DeleteGridRows() {
     std::vector<std::size_t> rows;
     for (const QModelIndex& index : DBGrid3->selectionModel()->selectedRows())
         rows.push_back(static_cast<std::size_t>(index.row()));
-    if (!messages_->Confirm(rows.empty() ? "Delete record?" : "Delete all selected records?")) return;
+    if (!messages_->Confirm(rows.size() > 1 ? "Delete all selected records?" : "Delete record?")) return;
     if (rows.empty()) {
         const QModelIndex current = DBGrid3->currentIndex();
         rows.push_back(current.isValid() ? static_cast<std::size_t>(current.row()) : MemTable_Import.CurrentIndex());
@@ -179,13 +176,16 @@ void TForm1::DeleteGridRows() {
 
 void TForm1::keyPressEvent(QKeyEvent* event) {
     // Keys no focused control took: Escape presses the shown page's cancel
-    // button, Enter the Configuration page's default button.
+    // button; Enter the focused button, else the Configuration page's
+    // default button.
     const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     QPushButton* button = nullptr;
     if (plain && event->key() == Qt::Key_Escape)
         button = PageControl1->currentIndex() == 0 ? BitBtn2 : BitBtn6;
-    else if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-             PageControl1->currentIndex() == 1)
+    else if (plain && enter && qobject_cast<QPushButton*>(QApplication::focusWidget()))
+        button = static_cast<QPushButton*>(QApplication::focusWidget());
+    else if (plain && enter && PageControl1->currentIndex() == 1)
         button = BitBtn4;
     if (button && button->isEnabled() && button->isVisible()) {
         event->accept();
@@ -193,15 +193,4 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    // Only a mouse click on the page tabs raises PageControl1Click; Qt has
-    // already changed the page on the press.
-    if (watched == PageControl1->tabBar() && event->type() == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && PageControl1->tabBar()->tabAt(mouse->position().toPoint()) >= 0)
-            Guarded([this] { PageControl1Click(); });
-    }
-    return QWidget::eventFilter(watched, event);
 }

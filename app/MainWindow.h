@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/MessageBoxes.h"
+#include "app/PageControl.h"
 #include "app/WorkingValues.h"
 #include "data/DbfSettings.h"
 #include "data/DbfTable.h"
@@ -23,7 +24,6 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QTabWidget;
 class TDataSource;
 class TPartsProgressBar;
 class TTransferGrid;
@@ -97,7 +97,7 @@ public:
     QGroupBox* GroupBox2 = nullptr;
     QLabel* Label1 = nullptr;
     QListWidget* FileListBox1 = nullptr;
-    QTabWidget* PageControl1 = nullptr;
+    TPageControl* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;
     TTransferGrid* DBGrid3 = nullptr;
     QLabel* Label6 = nullptr;
@@ -136,7 +136,6 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();
@@ -148,6 +147,7 @@ private:
     bool SettingsBeingEdited() const;
     void ApplyResetPathRules(const std::string& code);
     void PickFolderInto(const char* field);
+    bool FitsField(const std::string& text, const char* field) const;
     void ShowGridCurrentRow();
 
     std::string programFolderGiven_;

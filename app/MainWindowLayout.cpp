@@ -9,7 +9,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabBar>
-#include <QTabWidget>
 
 #include "app/ButtonPictures.h"
 #include "app/DataSource.h"
@@ -52,8 +51,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, con
     QFont font = button->font();
     font.setBold(true);
     button->setFont(font);
-    // A focused button takes Enter itself.
-    button->setAutoDefault(true);
+    // No button becomes the default by taking the focus; the window gives
+    // Enter to the focused button (keyPressEvent).
+    button->setAutoDefault(false);
     return button;
 }
 
@@ -61,7 +61,7 @@ QPushButton* MakeFolderButton(QWidget* parent, const char* name, int left, int t
     auto* button = Make<QPushButton>(parent, name, left, top, 25, 21);
     button->setIcon(FolderPicture());
     button->setIconSize(QSize(16, 16));
-    button->setAutoDefault(true);
+    button->setAutoDefault(false);
     return button;
 }
 
@@ -95,9 +95,11 @@ void TForm1::BuildWindow() {
     FileListBox1 = Make<QListWidget>(this, "FileListBox1", 616, 32, 49, 41);
     FileListBox1->hide();
 
-    PageControl1 = Make<QTabWidget>(this, "PageControl1", 8, 80, 665, 393);
+    PageControl1 = Make<TPageControl>(this, "PageControl1", 8, 80, 665, 393);
     PageControl1->tabBar()->setObjectName(QStringLiteral("PageControl1TabBar"));
-    PageControl1->tabBar()->installEventFilter(this);
+    // The user's page changes wait until the focused edit gives up its text.
+    PageControl1->SetLeaveCheck([this] { return !dataSource1_ || dataSource1_->CommitFocused(); });
+    connect(PageControl1, &TPageControl::tabClicked, this, [this] { Guarded([this] { PageControl1Click(); }); });
     BuildFilesPage();
     BuildConfigurationPage();
     PageControl1->setCurrentIndex(0);
@@ -170,11 +172,12 @@ void TForm1::BuildConfigurationPage() {
     // Beside the path it resets.
     Button1 = Make<QPushButton>(GroupBox1, "Button1", 232, 162, 81, 23);
     Button1->setText(QStringLiteral("Reset Path"));
-    Button1->setAutoDefault(true);
+    Button1->setAutoDefault(false);
     Label8 = MakeLabel(GroupBox1, "Label8", "Last Copy Date:", 24, 212, 193, 21, true);
     DBEdit7 = Make<QLineEdit>(GroupBox1, "DBEdit7", 232, 212, 73, 21);
 
     BitBtn4 = MakeButton(TabSheet2, "BitBtn4", "Save", GreenTickPicture(), 160, 288, 83, 33);
+    BitBtn4->setDefault(true);   // drawn as the page's default; Enter presses it
     BitBtn6 = MakeButton(TabSheet2, "BitBtn6", "Cancel", RedCrossPicture(), 392, 288, 81, 33);
 
     connect(BitBtn4, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn4Click(); }); });

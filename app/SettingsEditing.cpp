@@ -3,7 +3,6 @@
 // folder derived from the PMS choice and a location or property code.
 #include <QComboBox>
 #include <QLineEdit>
-#include <QTabWidget>
 
 #include "app/DataSource.h"
 #include "app/MainWindow.h"
@@ -28,7 +27,8 @@ void TForm1::BitBtn4Click() {
     // the user means to save, so it is checked, not the value before it.
     dataSource1_->UpdateRecord();
     const std::string copyFrom = DbfZAVSys.ReadText("COPYFROM");
-    if (DirectoryExists(copyFrom)) {
+    // A folder the field cannot hold with its separator would be stored cut.
+    if (DirectoryExists(copyFrom) && FitsField(WithTrailingSeparator(copyFrom), "COPYFROM")) {
         const std::string withSeparator = WithTrailingSeparator(copyFrom);
         if (withSeparator != copyFrom) DbfZAVSys.WriteText("COPYFROM", withSeparator);
         Values.SourceFolder = DbfZAVSys.ReadText("COPYFROM");
@@ -47,8 +47,20 @@ void TForm1::BitBtn6Click() {
     PageControl1->setCurrentIndex(0);
 }
 
+bool TForm1::FitsField(const std::string& text, const char* field) const {
+    return text.size() <= static_cast<std::size_t>(DbfZAVSys.GetField(field).Width);
+}
+
 void TForm1::PickFolderInto(const char* field) {
-    if (const std::optional<std::string> folder = folderPicker_(this)) DbfZAVSys.WriteText(field, *folder);
+    const std::optional<std::string> folder = folderPicker_(this);
+    if (!folder) return;
+    // The field would cut it, and a cut path names another folder or none.
+    if (DbfZAVSys.Active() && !FitsField(WithTrailingSeparator(*folder), field)) {
+        messages_->Beep();
+        messages_->PlainMessage("Invalid Directory!");
+        return;
+    }
+    DbfZAVSys.WriteText(field, *folder);
 }
 
 void TForm1::BitBtn5Click() { PickFolderInto("COPYFROM"); }
@@ -61,11 +73,16 @@ void TForm1::ApplyResetPathRules(const std::string& code) {
         DbfZAVSys.WriteText("COPYFROM", *folder);
 }
 
-void TForm1::Button1Click() { ApplyResetPathRules(DbfZAVSys.ReadText("PROPCODE")); }
+// Every derivation rule needs the record in edit state; outside it nothing is
+// read, so a settings table that never opened is not reported at each exit.
+void TForm1::Button1Click() {
+    if (DbfZAVSys.State() != TDataSetState::Editing) return;
+    ApplyResetPathRules(DbfZAVSys.ReadText("PROPCODE"));
+}
 
 void TForm1::DBEdit1Exit() {
-    if (DbfZAVSys.ReadText("PROPCODE").empty() && DbfZAVSys.State() == TDataSetState::Editing)
-        DbfZAVSys.WriteText("PROPCODE", DbfZAVSys.ReadText("LOCCODE"));
+    if (DbfZAVSys.State() != TDataSetState::Editing) return;
+    if (DbfZAVSys.ReadText("PROPCODE").empty()) DbfZAVSys.WriteText("PROPCODE", DbfZAVSys.ReadText("LOCCODE"));
     ApplyResetPathRules(DbfZAVSys.ReadText("PROPCODE"));
 }
 

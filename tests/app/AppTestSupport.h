@@ -8,6 +8,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,10 +25,15 @@ class RecordingMessages : public TMessageBoxes {
 public:
     std::vector<std::string> shown;   // "plain:...", "error:...", "report:...", "confirm:...", "beep"
     bool confirmAnswer = true;
+    // Runs while a report is shown, as a real box would (it takes the activation).
+    std::function<void()> whileReportShown;
 
     void PlainMessage(const std::string& text) override { shown.push_back("plain:" + text); }
     void ErrorMessage(const std::string& text) override { shown.push_back("error:" + text); }
-    void ErrorReport(const std::string& text) override { shown.push_back("report:" + text); }
+    void ErrorReport(const std::string& text) override {
+        shown.push_back("report:" + text);
+        if (whileReportShown) whileReportShown();
+    }
     bool Confirm(const std::string& text) override {
         shown.push_back("confirm:" + text);
         return confirmAnswer;

@@ -3,6 +3,8 @@
 // the last-copy date check and upper-case edits.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "AppTestSupport.h"
 
 namespace {
@@ -20,7 +22,9 @@ TForm1& ShowConfiguration(WindowFixture& w, const SettingsRecord& settings) {
 
 std::string CopyFrom(TForm1& form) { return form.DbfZAVSys.ReadText("COPYFROM"); }
 
-enum class Action { LeaveLocCode, LeavePropCode, LeaveLastCopy, ResetPath, ChooseOnQ, ChooseLedger, TypeOnqLower };
+enum class Action {
+    LeaveLocCode, LeavePropCode, LeaveLastCopy, ResetPath, ChooseOnQ, ChooseLedger, TypeOnqLower, TypeOnQ, TypeLedger
+};
 
 struct DeriveCase {
     const char* title;
@@ -48,8 +52,12 @@ TEST_P(DerivedSourceFolder, FromPmsAndCode) {
         case Action::ChooseOnQ: w.ChooseItem(form.DBComboBox1, 0); break;
         case Action::ChooseLedger: w.ChooseItem(form.DBComboBox1, 1); break;
         case Action::TypeOnqLower:
+        case Action::TypeOnQ:
+        case Action::TypeLedger:
             form.DBComboBox1->lineEdit()->clear();
-            w.Type(form.DBComboBox1, "onq");
+            w.Type(form.DBComboBox1, action == Action::TypeOnqLower ? "onq"
+                                     : action == Action::TypeOnQ    ? "OnQ"
+                                                                    : "Corvane Ledger");
             break;
         }
     }
@@ -79,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         DeriveCase{"ChooseOnQWithEmptyLocCode", "", "DEF", "", {Action::ChooseOnQ},
                    "\\\\SERVER\\Transmit\\GSExtract\\Trans\\", "DEF"},
         DeriveCase{"TypedLowerCaseOnqDerivesNothing", "ABC", "DEF", "", {Action::TypeOnqLower}, "-", "DEF"},
+        DeriveCase{"TypedOnQDerives", "ABC", "DEF", "", {Action::TypeOnQ}, kOnQAbc, "DEF"},
+        DeriveCase{"TypedLedgerDerives", "ABC", "DEF", "OnQ", {Action::TypeLedger}, "\\\\ABCSERVER\\QEL\\", "DEF"},
         DeriveCase{"ResetPathWithEmptyPropCode", "ABC", "", "OnQ", {Action::ResetPath}, "-", ""}),
     [](const auto& info) { return std::string(info.param.title); });
 
@@ -156,6 +166,86 @@ INSTANTIATE_TEST_SUITE_P(Cases, Save,
                                            SaveCase{"NetworkPathOfAnotherSystem", "\\\\ABCSERVER\\QEL\\", false,
                                                     false, ""}),
                          [](const auto& info) { return std::string(info.param.title); });
+
+// A folder whose path, with the separator Save adds, is longer than COPYFROM
+// holds (254 bytes) would be stored cut: it is refused, however it came in.
+class FieldWidth : public ::testing::Test {
+protected:
+    // An existing folder whose path is `length` bytes long.
+    std::string FolderOfLength(std::size_t length) {
+        const std::string root = w.Folder().Root().string() + "/";
+        std::string path = root + std::string(length - root.size(), 'd');
+        std::filesystem::create_directories(path);
+        return path;
+    }
+    TForm1& Show() {
+        return ShowConfiguration(w, {"ABC", "ABC", "Other", "", w.Folder().SourcePath(), ""});
+    }
+    void ExpectRefusedAndNothingStored(TForm1& form) {
+        EXPECT_EQ(w.Messages().shown, (std::vector<std::string>{"beep", "plain:Invalid Directory!"}));
+        EXPECT_EQ(form.DbfZAVSys.State(), TDataSetState::Editing);
+        EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+        EXPECT_EQ(form.Values.SourceFolder, w.Folder().SourcePath());
+        EXPECT_EQ(w.Folder().ReadSetting("COPYFROM"), w.Folder().SourcePath());
+    }
+    WindowFixture w;
+};
+
+TEST_F(FieldWidth, FolderAtTheFieldsWidthIsAnInvalidDirectory) {
+    TForm1& form = Show();
+    const std::string folder = FolderOfLength(254);
+    w.ClearAndType(form.DBEdit3, QString::fromStdString(folder));
+    ASSERT_EQ(form.DBEdit3->text().toStdString(), folder);
+    QTest::mouseClick(form.BitBtn4, Qt::LeftButton);
+    ExpectRefusedAndNothingStored(form);
+    EXPECT_EQ(form.DbfZAVSys.ReadText("COPYFROM"), "");
+    EXPECT_EQ(form.focusWidget(), form.DBEdit3);
+}
+
+TEST_F(FieldWidth, FolderOneShorterIsStoredWholeWithItsSeparator) {
+    TForm1& form = Show();
+    const std::string folder = FolderOfLength(253);
+    w.ClearAndType(form.DBEdit3, QString::fromStdString(folder));
+    w.Press(form.DBEdit3, Qt::Key_Return);
+    EXPECT_TRUE(w.Messages().shown.empty());
+    EXPECT_EQ(form.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(form.Values.SourceFolder, folder + "/");
+    EXPECT_EQ(w.Folder().ReadSetting("COPYFROM"), folder + "/");
+}
+
+TEST_F(FieldWidth, PickedFolderAtTheFieldsWidthIsRefusedAndNothingChanges) {
+    TForm1& form = Show();
+    w.pickedFolder = FolderOfLength(254);
+    QTest::mouseClick(form.BitBtn5, Qt::LeftButton);
+    ExpectRefusedAndNothingStored(form);
+    EXPECT_EQ(form.DbfZAVSys.ReadText("COPYFROM"), w.Folder().SourcePath());
+    EXPECT_EQ(form.DBEdit3->text().toStdString(), w.Folder().SourcePath());
+}
+
+TEST_F(FieldWidth, TheEditHoldsNoMoreThanTheFieldStores) {
+    TForm1& form = Show();
+    const std::string typed = "/" + std::string(299, 'x');
+    w.ClearAndType(form.DBEdit3, QString::fromStdString(typed));
+    EXPECT_EQ(form.DBEdit3->text().toStdString(), typed.substr(0, 254));
+    w.Leave(form.DBEdit3);
+    EXPECT_EQ(form.DbfZAVSys.ReadText("COPYFROM"), typed.substr(0, 254));
+}
+
+TEST(SettingsEditing, SaveLeavesTheLocationCodeOfTheStartAndUploadItsLoginFile) {
+    WindowFixture w;
+    TForm1& form = ShowConfiguration(w, {"ABC", "ABC", "Other", "", w.Folder().SourcePath(), ""});
+    w.ClearAndType(form.DBEdit1, "xyz");
+    QTest::mouseClick(form.BitBtn4, Qt::LeftButton);
+    ASSERT_EQ(form.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(w.Folder().ReadSetting("LOCCODE"), "XYZ");
+    EXPECT_EQ(form.Values.LocationCode, "ABC");
+    // Only the new code has a login file: Upload still looks for ABC.DAT.
+    std::ofstream(w.Folder().Path() + "XYZ.DAT") << "\n";
+    w.Messages().shown.clear();
+    QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+    ASSERT_FALSE(w.Messages().shown.empty());
+    EXPECT_EQ(w.Messages().shown.front(), "plain:Not Enough Login Information To Upload!");
+}
 
 TEST(SettingsEditing, SaveInBrowseStateDoesNothing) {
     WindowFixture w;

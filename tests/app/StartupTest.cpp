@@ -2,6 +2,8 @@
 // the index rebuild and a table that cannot be opened.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "AppTestSupport.h"
 #include <QLabel>
 
@@ -98,6 +100,46 @@ TEST(Startup, MissingIndexIsRebuiltAndLoggedFilesFoundAgain) {
     ASSERT_EQ(form.MemTable_Import.Rows().size(), 1u);
     EXPECT_EQ(form.MemTable_Import.Row(0).Copied, "Yes");
     EXPECT_EQ(form.MemTable_Import.Row(0).Date, StrToDate("06/01/05"));
+}
+
+TEST(Startup, StrayIndexInTheCurrentDirectoryDoesNotStopTheRebuild) {
+    WindowFixture w;
+    w.WriteUsualSettings();
+    w.Folder().AddFileLog("OLD061505.xml", StrToDate("06/01/05"));
+    w.Folder().AddExtract("OLD061505.xml", StrToDate("06/20/05"));
+    std::filesystem::remove(w.Folder().Path() + "FILELOG.CDX");
+    std::filesystem::remove(w.Folder().Path() + "FileLog.CDX");
+    // Another program's index where the program happens to be started.
+    const auto elsewhere = w.Folder().Root() / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::ofstream(elsewhere / "FileLog.CDX") << "not an index of ours";
+    std::filesystem::current_path(elsewhere);
+    TForm1& form = w.Show();
+    EXPECT_TRUE(w.Messages().shown.empty()) << w.Messages().shown.front();
+    EXPECT_TRUE(form.DbfFileLog.Active());
+    EXPECT_TRUE(std::filesystem::exists(w.Folder().Path() + "FILELOG.CDX") ||
+                std::filesystem::exists(w.Folder().Path() + "FileLog.CDX"));   // rebuilt beside the table
+    EXPECT_TRUE(std::filesystem::exists(elsewhere / "FileLog.CDX"));            // and nothing else touched
+    ASSERT_EQ(form.MemTable_Import.Rows().size(), 1u);
+    EXPECT_EQ(form.MemTable_Import.Row(0).Copied, "Yes");
+    EXPECT_EQ(form.MemTable_Import.Row(0).Date, StrToDate("06/01/05"));
+}
+
+TEST(Startup, MissingSettingsTableIsReportedOnceNotAtEveryExit) {
+    WindowFixture w;
+    w.WriteUsualSettings();
+    std::filesystem::remove(w.Folder().Path() + "ZAVSYS.DBF");
+    TForm1& form = w.Show();
+    ASSERT_EQ(w.Messages().shown.size(), 1u);
+    EXPECT_EQ(w.Messages().shown[0].rfind("report:DbfZAVSys: ", 0), 0u) << w.Messages().shown[0];
+    form.PageControl1->setCurrentIndex(1);
+    for (QLineEdit* edit : {form.DBEdit1, form.DBEdit8, form.DBEdit7, form.DBEdit2}) {
+        edit->setFocus(Qt::TabFocusReason);
+        QTest::keyClicks(edit, "1");
+        QTest::keyClick(edit, Qt::Key_Tab);
+    }
+    form.Button1->click();
+    EXPECT_EQ(w.Messages().shown.size(), 1u) << w.Messages().shown.back();
 }
 
 TEST(Startup, TableThatCannotOpenIsReportedAndTheWindowStillShows) {

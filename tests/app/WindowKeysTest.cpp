@@ -66,10 +66,22 @@ INSTANTIATE_TEST_SUITE_P(
                    {"F1061505.xml", "F3061505.xml"}},
         DeleteCase{"SelectedRowsCancel", {0, 2}, false, "Delete all selected records?",
                    {"F0061505.xml", "F1061505.xml", "F2061505.xml", "F3061505.xml"}},
+        DeleteCase{"OneSelectedRowOk", {2}, true, "Delete record?", {"F0061505.xml", "F1061505.xml", "F3061505.xml"}},
         DeleteCase{"CurrentRowOk", {}, true, "Delete record?", {"F0061505.xml", "F2061505.xml", "F3061505.xml"}},
         DeleteCase{"CurrentRowCancel", {}, false, "Delete record?",
                    {"F0061505.xml", "F1061505.xml", "F2061505.xml", "F3061505.xml"}}),
     [](const auto& info) { return std::string(info.param.title); });
+
+TEST(Grid, RowSelectedByTheArrowKeysGetsTheSingularPrompt) {
+    WindowFixture w;
+    TForm1& form = ShowWithFiles(w, 3);
+    form.DBGrid3->setFocus();
+    w.Press(form.DBGrid3, Qt::Key_Down);   // selects the second row
+    ASSERT_EQ(form.DBGrid3->selectionModel()->selectedRows().size(), 1);
+    w.Press(form.DBGrid3, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(w.Messages().shown, (std::vector<std::string>{"confirm:Delete record?"}));
+    EXPECT_EQ(ListedNames(form), (std::vector<std::string>{"F0061505.xml", "F2061505.xml"}));
+}
 
 TEST(Grid, CtrlDeleteOnAnEmptyListDoesNothing) {
     WindowFixture w;
@@ -172,6 +184,38 @@ INSTANTIATE_TEST_SUITE_P(
         PageKeyCase{"EnterOnCancel", "BitBtn6", Qt::Key_Return, 0, TDataSetState::Browsing, true},
         PageKeyCase{"EnterOnResetPath", "Button1", Qt::Key_Return, 1, TDataSetState::Editing, true}),
     [](const auto& info) { return std::string(info.param.title); });
+
+TEST(Keys, SaveIsTheOnlyDefaultButtonWhereverTheFocusGoes) {
+    WindowFixture w;
+    TForm1& form = ShowWithFiles(w, 1);
+    w.ClickTab(1);
+    for (QWidget* focus : std::initializer_list<QWidget*>{form.BitBtn6, form.Button1, form.BitBtn5, form.BitBtn4,
+                                                          form.BitBtn6, form.DBEdit1}) {
+        focus->setFocus(Qt::TabFocusReason);
+        for (QPushButton* button : form.findChildren<QPushButton*>()) {
+            const std::string where = button->objectName().toStdString() + " with the focus on " +
+                                      focus->objectName().toStdString();
+            EXPECT_FALSE(button->autoDefault()) << where;
+            EXPECT_EQ(button->isDefault(), button == form.BitBtn4) << where;
+        }
+    }
+}
+
+TEST(Keys, EnterPressesTheFocusedButton) {
+    WindowFixture w;
+    TForm1& form = ShowWithFiles(w, 1);
+    int runs = 0;
+    form.SetUploadRun([&](TForm1&) { ++runs; });
+    form.BitBtn1->setFocus(Qt::TabFocusReason);
+    w.Press(form.BitBtn1, Qt::Key_Return);
+    EXPECT_EQ(runs, 1);
+    w.ClickTab(1);
+    w.pickedFolder = std::nullopt;
+    form.BitBtn5->setFocus(Qt::TabFocusReason);
+    w.Press(form.BitBtn5, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(form.PageControl1->currentIndex(), 1);   // the picker, not Save
+    EXPECT_EQ(form.DbfZAVSys.State(), TDataSetState::Editing);
+}
 
 TEST(Keys, EnterOnTheFirstPageDoesNothing) {
     WindowFixture w;
