@@ -4,6 +4,7 @@
 // Knows nothing of the table layer's states; reports failures as XbaseError.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -51,6 +52,14 @@ struct FieldInfo {
 };
 
 enum class OpenMode { Shared, Exclusive };
+
+// Recovery never writes an update from the journal over bytes another
+// program changed after the update was journalled: it keeps the newer
+// bytes and says so, one line per update it left (partly) alone, through
+// this reporter. Without one (the default, or nullptr) the line goes to
+// standard error. Process-wide; may be called from the table's checkpoint
+// thread.
+void setRecoveryReporter(std::function<void(const std::string&)> reporter);
 
 // Walks one tag in key order. Positions are record numbers (1-based).
 // In shared mode every call sees what other processes have written.

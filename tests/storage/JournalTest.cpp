@@ -22,47 +22,6 @@ namespace {
 
 std::string name(int i) { return "EXT_" + std::to_string(i) + ".xml"; }
 
-// The journal as stored: its generation and the records it holds, with
-// where each one starts.
-struct JournalSeen {
-    uint64_t generation = 0;
-    std::vector<std::pair<uint64_t, JournalRecordHeader>> records;
-};
-
-JournalSeen journalOf(const std::filesystem::path& dbf)
-{
-    const auto bytes = readFile(Journal::pathFor(dbf));
-    const auto header = JournalHeader::parse(bytes);
-    if (!header) throw std::runtime_error("no journal header");
-    JournalSeen seen{header->generation, {}};
-    uint64_t pos = JournalHeader::kRecordsStart;
-    while (pos + JournalRecordHeader::kSize <= bytes.size()) {
-        const auto r = JournalRecordHeader::parse(std::span<const uint8_t>(bytes).subspan(pos));
-        if (!r || r->generation != seen.generation || r->seq != seen.records.size() + 1) break;
-        seen.records.emplace_back(pos, *r);
-        pos += r->recordSize();
-    }
-    return seen;
-}
-
-// Rewrites record headers in place, as `change` edits them.
-void editRecords(const std::filesystem::path& dbf, const std::function<void(JournalRecordHeader&)>& change)
-{
-    auto bytes = readFile(Journal::pathFor(dbf));
-    for (auto [pos, r] : journalOf(dbf).records) {
-        change(r);
-        const auto block = r.serialize();
-        std::copy(block.begin(), block.end(), bytes.begin() + std::ptrdiff_t(pos));
-    }
-    writeFile(Journal::pathFor(dbf), bytes);
-}
-
-// As if the machine had restarted since the records were written.
-void pretendRestart(const std::filesystem::path& dbf)
-{
-    editRecords(dbf, [](JournalRecordHeader& r) { r.boot[0] ^= 0xFF; });
-}
-
 // Every record by its FILENAME, and every key found through the tag.
 std::map<uint32_t, std::string> contents(const std::filesystem::path& path)
 {
