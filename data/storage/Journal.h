@@ -54,6 +54,9 @@ public:
     void commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
     // False when the table has no journal and none can be made.
     bool available();
+    // Whether the journal, as last read or written, holds updates not yet
+    // checkpointed.
+    bool holdsUpdates() const { return tail_ && tail_->last; }
     // Whether an update waits to be written in place again: its writer died
     // before it had finished, or the machine restarted since it was written.
     // Call holding a lock that keeps writers out.

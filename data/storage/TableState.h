@@ -4,6 +4,7 @@
 // cursors it hands out, so a cursor never outlives the files it reads.
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,7 @@ struct TableState {
     IndexCache indexCache;
     uint64_t knownTableSize = 0;     // the table file was at least this long
     uint8_t headerStamp[7] = {};     // header bytes 1-7 (date, count) as last read or written
+    std::mutex updateMutex;          // held by each update and by the checkpoint thread
 
     bool shared() const { return mode == OpenMode::Shared; }
     std::string dbfName() const { return dbfPath.filename().string(); }

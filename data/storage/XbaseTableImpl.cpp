@@ -108,6 +108,7 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
 XbaseTableImpl::~XbaseTableImpl()
 {
     for (uint32_t r : lockedRecords_) state_->dbf.unlockRange(state_->scheme.recordLock(r), 1);
+    checkpointer_.reset();
     if (!wrote_) return;
     // What this table wrote is made durable in place now, so no later open
     // needs the journal for it. Should that fail, the journal still holds it.
@@ -192,6 +193,7 @@ void XbaseTableImpl::checkWritable(std::span<const uint8_t> image) const
 void XbaseTableImpl::underWriteLocks(const std::function<void()>& update)
 {
     TableState& s = *state_;
+    std::lock_guard<std::mutex> updates(s.updateMutex);
     WriteLocks locks(s, kLockWaitMs);
     if (s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr)) {
         s.indexCache.drop();
@@ -199,6 +201,10 @@ void XbaseTableImpl::underWriteLocks(const std::function<void()>& update)
     }
     wrote_ = true;
     update();
+    if (s.journal.holdsUpdates()) {
+        if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(s.dbfPath, s.scheme, s.shared(), s.updateMutex);
+        checkpointer_->wrote(s.cdxPath);
+    }
 }
 
 }  // namespace xbase

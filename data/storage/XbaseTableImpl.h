@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "data/storage/Checkpointer.h"
 #include "data/storage/TableState.h"
 #include "data/storage/XbaseTable.h"
 
@@ -45,6 +46,7 @@ private:
     std::shared_ptr<TableState> state_;
     std::set<uint32_t> lockedRecords_;
     bool wrote_ = false;   // this table has updates in the journal, checkpointed when it closes
+    std::unique_ptr<Checkpointer> checkpointer_;   // started by the first update
 };
 
 }  // namespace xbase

@@ -145,6 +145,26 @@ TEST(Journal, UpdatesOlderThanTheLimitAreSyncedBeforeTheNext)
     EXPECT_EQ(after.records.size(), 1u) << "only the newest update is left in the journal";
 }
 
+// A table left open and idle (as the program keeps its tables until Quit)
+// still has its updates synced in place about a second after the first:
+// the journal does not hold them for hours.
+TEST(Journal, AnIdleOpenTableIsCheckpointedWithinAboutASecond)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto table = XbaseTable::open(path, OpenMode::Shared, false);
+    table->appendRecord(fileLogRecord(*table, name(1)));
+    table->appendRecord(fileLogRecord(*table, name(2)));
+    EXPECT_EQ(journalOf(path).records.size(), 2u);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(Journal::kMaxAgeNs) + std::chrono::seconds(2);
+    while (!journalOf(path).records.empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(journalOf(path).records.empty()) << "the updates are still only in the journal";
+    // The table goes on working after the checkpoint.
+    table->appendRecord(fileLogRecord(*table, name(3)));
+    EXPECT_EQ(contents(path), (std::map<uint32_t, std::string>{{1, name(1)}, {2, name(2)}, {3, name(3)}}));
+}
+
 // A writer that died while it wrote its update in place left it half done:
 // here the index part never reached the file. The next open finishes it.
 TEST(Journal, AnUpdateCutShortWhileWrittenInPlaceIsFinished)

@@ -4,6 +4,9 @@
 // machine or within the same boot.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -115,6 +118,47 @@ TEST(SharedRecovery, InTheSameBootAnotherProgramsWriteAfterAKilledWriterSurvives
     EXPECT_EQ(pythonFileNames(path), expected);
     EXPECT_EQ(xbaseDump(path).exitCode, 0);
     EXPECT_FALSE(reports.lines.empty());
+}
+
+// Writable tables in a folder where new files cannot be made (a read-only
+// install folder): no journal can be made beside them, and the table still
+// works, each update written in place and synced.
+TEST(SharedRecovery, ATableWhoseJournalCannotBeMadeStillWorks)
+{
+    ScratchDir dir;
+    const auto folder = dir.path() / "program";
+    std::filesystem::create_directory(folder);
+    const auto path = makeFileLog(folder);
+    std::filesystem::remove(Journal::pathFor(path));
+    auto cdx = path;
+    cdx.replace_extension(".CDX");
+    for (const auto& p : {path, cdx}) ASSERT_EQ(::chmod(p.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    constexpr uid_t kNobody = 65534;
+    std::unique_ptr<XbaseTable> left;
+    ASSERT_EQ(inChild([&] {
+        // Root may create files anywhere: the writer runs as nobody.
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return 10;
+        {
+            auto table = XbaseTable::open(path, OpenMode::Shared, false);
+            for (int i = 1; i <= 3; ++i) table->appendRecord(fileLogRecord(*table, name(i)));
+            table->writeRecord(2, fileLogRecord(*table, "MOVED_2"));
+        }
+        // And one left open, as after a kill: nothing waits in a journal.
+        left = XbaseTable::open(path, OpenMode::Shared, false);
+        left->appendRecord(fileLogRecord(*left, name(4)));
+        return 0;
+    }), 0);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_FALSE(std::filesystem::exists(Journal::pathFor(path)));
+    const std::vector<std::string> expected{name(1), "MOVED_2", name(3), name(4)};
+    EXPECT_EQ(ourFileNames(path), expected);
+    EXPECT_EQ(pythonFileNames(path), expected);
+    EXPECT_EQ(xbaseDump(path, "FILENAME").exitCode, 0);
+    auto table = XbaseTable::open(path, OpenMode::Shared, true);
+    EXPECT_TRUE(table->tag("FILENAME")->seek("MOVED_2").has_value());
+    EXPECT_FALSE(table->tag("FILENAME")->seek(name(2)).has_value());
 }
 
 }  // namespace
