@@ -108,8 +108,12 @@ void TUploadRun::CheckStoredSize(const std::string& remoteName, long long sentBy
 void TUploadRun::MarkListedFiles() {
     // A list never filled, or emptied in the grid, is walked as empty.
     if (list_.RecNo() <= 0) return;
+    // One commit (one sync) for all the marks, and all or none: a file not
+    // marked is sent again next time, never marked unsent.
+    TDbfBatch batch(fileLog_);
     for (list_.First(); !list_.Eof(); list_.Next())
         UpdateFileLog(fileLog_, FileLogRow{list_.DateValue(), list_.FileNameText(), list_.FilCreatedText()});
+    batch.Commit();
 }
 
 void TUploadRun::NetFTP1WorkBegin(TNetComponent&, TWorkMode, long long workCountMax) {

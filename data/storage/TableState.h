@@ -45,6 +45,7 @@ struct TableState {
     uint64_t knownTableSize = 0;     // the table file was at least this long
     uint8_t headerStamp[7] = {};     // header bytes 1-7 (date, count) as last read or written
     std::mutex updateMutex;          // held by each update and by the checkpoint thread
+    bool batchOpen = false;          // writes are staged, the write locks held
 
     bool shared() const { return mode == OpenMode::Shared; }
     std::string dbfName() const { return dbfPath.filename().string(); }
@@ -63,6 +64,10 @@ struct TableState {
     // Finishes an update a crashed writer left in the journal, taking the
     // write locks for it in shared mode. No-op when the files are read-only.
     void recoverIfPending();
+    // Forgets what was read or written since the files were last known
+    // (after a failed update or a dropped batch): the index cache, the
+    // known size, the header's count and date.
+    void forgetUnwritten();
 };
 
 // The structural index next to `dbfPath`: same base name, extension .CDX in

@@ -129,13 +129,18 @@ void XbaseTableImpl::commitRecord(uint32_t recno, const std::vector<uint8_t>* ol
     DbfHeader::stampDateAndCount(stamp, s.header.version, append ? recno : s.header.recordCount);
     const bool headerChanges = !std::equal(stamp + 1, stamp + 8, s.headerStamp);
     if (headerChanges) writes.push_back(JournalWrite{0, 1, std::vector<uint8_t>(stamp + 1, stamp + 8)});
-    try {
-        s.journal.commit(writes, s.dbf, s.cdx ? &*s.cdx : nullptr);
-    } catch (...) {
-        // What reached the files is not known: read everything afresh.
-        s.indexCache.drop();
-        s.knownTableSize = 0;
-        throw;
+    if (s.batchOpen) {
+        // Staged: the files see it when the batch commits.
+        for (const JournalWrite& w : writes) (w.target == 0 ? s.dbf : *s.cdx).writeAt(w.offset, w.bytes);
+    } else {
+        try {
+            s.journal.commit(writes, s.dbf, s.cdx ? &*s.cdx : nullptr);
+        } catch (...) {
+            // What reached the files is not known: read everything afresh.
+            s.indexCache.drop();
+            s.knownTableSize = 0;
+            throw;
+        }
     }
     if (headerChanges) std::copy(stamp + 1, stamp + 8, s.headerStamp);
     s.knownTableSize = std::max(s.knownTableSize, recordOffset + image.size() + (append ? 1 : 0));

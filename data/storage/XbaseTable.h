@@ -117,6 +117,17 @@ public:
     virtual void writeRecord(uint32_t recno, std::span<const uint8_t> image) = 0;
     virtual uint32_t appendRecord(std::span<const uint8_t> image) = 0;
 
+    // A batch: every write from beginBatch to commitBatch is committed with
+    // one journal record and one sync, all of them or none. The write locks
+    // are held from beginBatch on; until the commit this table (and its
+    // cursors) sees the batch's writes and other processes see none of them.
+    // abortBatch, a commitBatch that fails, or closing the table drops them
+    // all, as does a crash before commitBatch returned.
+    virtual void beginBatch() = 0;
+    virtual void commitBatch() = 0;
+    virtual void abortBatch() = 0;
+    virtual bool inBatch() const = 0;
+
     virtual bool hasIndex() const = 0;
     virtual std::vector<std::string> tagNames() const = 0;
     virtual std::unique_ptr<TagCursor> tag(std::string_view name) = 0;   // kTagNotFound

@@ -11,6 +11,8 @@
 
 namespace xbase {
 
+class TableWriteLocks;
+
 class XbaseTableImpl : public XbaseTable {
 public:
     XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mode, bool readOnly);
@@ -25,6 +27,10 @@ public:
     void unlockRecord(uint32_t recno) override;
     void writeRecord(uint32_t recno, std::span<const uint8_t> image) override;
     uint32_t appendRecord(std::span<const uint8_t> image) override;
+    void beginBatch() override;
+    void commitBatch() override;
+    void abortBatch() override;
+    bool inBatch() const override { return state_->batchOpen; }
     bool hasIndex() const override { return state_->cdx.has_value(); }
     std::vector<std::string> tagNames() const override;
     std::unique_ptr<TagCursor> tag(std::string_view name) override;
@@ -47,6 +53,8 @@ private:
     std::set<uint32_t> lockedRecords_;
     bool wrote_ = false;   // this table has updates in the journal, checkpointed when it closes
     std::unique_ptr<Checkpointer> checkpointer_;   // started by the first update
+    std::unique_ptr<TableWriteLocks> batchLocks_;  // held while a batch is open
+    void checkpointSoon();
 };
 
 }  // namespace xbase

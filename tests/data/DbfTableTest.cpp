@@ -10,6 +10,7 @@
 
 #include "data/DbfTable.h"
 #include "data/DynamicConnList.h"
+#include "data/LocalTables.h"
 #include "data/storage/PosixFile.h"
 #include "tests/data/TestSupport.h"
 
@@ -565,6 +566,49 @@ TEST_F(FileLogTable, RepeatedPostAfterAFailedInPlaceWriteAppendsOneCopy) {
     }
     EXPECT_EQ(copies, 1);
     EXPECT_EQ(testsupport::RunCommand(testsupport::XbaseDump() + " " + testsupport::Quote(dbf().string())).exitCode, 0);
+}
+
+// A batch of file-log updates is committed whole, or not at all: dropped on
+// an exception, or left out when its writer dies before the commit.
+TEST_F(FileLogTable, ABatchOfUpdatesIsAllOrNothing) {
+    Make({"A.xml", "B.xml"});
+    OpenLog();
+    const auto mark = [&](const std::vector<std::string>& names, bool commit) {
+        TDbfBatch batch(log);
+        for (const auto& n : names) UpdateFileLog(log, {EncodeDate(2005, 6, 15), n, "06/15/05"});
+        EXPECT_TRUE(log.Seek(names.back(), true));   // this table sees its batch
+        if (commit) batch.Commit();
+    };
+    const auto before = testsupport::RunCommand(testsupport::XbaseDump() + " " + testsupport::Quote(dbf().string()));
+    mark({"B.xml", "C.xml", "D.xml"}, false);
+    EXPECT_EQ(Count(), 2u);
+    EXPECT_FALSE(log.Seek("C.xml", true));
+    EXPECT_EQ(log.State(), TDataSetState::Browsing);
+    EXPECT_EQ(testsupport::RunCommand(testsupport::XbaseDump() + " " + testsupport::Quote(dbf().string())).output, before.output);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        TDbfTable writer("Writer");
+        writer.SetDatabaseName(dir.str());
+        writer.SetTableName("FILELOG.DBF");
+        writer.SetIndexName("FILENAME");
+        writer.Open();
+        writer.BeginBatch();
+        for (const char* n : {"A.xml", "E.xml", "F.xml"}) UpdateFileLog(writer, {EncodeDate(2005, 6, 15), n, "06/15/05"});
+        _exit(0);   // dies with its batch open
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(Count(), 2u);
+    EXPECT_EQ(testsupport::RunCommand(testsupport::XbaseDump() + " " + testsupport::Quote(dbf().string())).output, before.output);
+
+    mark({"B.xml", "C.xml", "D.xml"}, true);
+    EXPECT_EQ(Count(), 4u);
+    for (const char* n : {"A.xml", "B.xml", "C.xml", "D.xml"}) EXPECT_TRUE(log.Seek(n, true)) << n;
+    log.Close();
+    const auto after = testsupport::RunCommand(testsupport::XbaseDump() + " --cdx " + testsupport::Quote((dir.path() / "FILELOG.CDX").string()) +
+                                               " --tag FILENAME " + testsupport::Quote(dbf().string()));
+    EXPECT_EQ(after.exitCode, 0) << after.output;
 }
 
 // --- index tags ------------------------------------------------------------------------
