@@ -217,11 +217,6 @@ PosixFile* Journal::openOrCreate()
     return &file_;
 }
 
-bool Journal::available()
-{
-    return openExisting() || !cannotCreate_;
-}
-
 void Journal::writeHeader(uint64_t generation) { file_.writeAt(0, JournalHeader{generation}.serialize()); }
 
 void Journal::restart(uint64_t generation)

@@ -52,8 +52,6 @@ public:
     // update is written in place and synced. Call right after `recover`,
     // holding the same write locks (or with the table open exclusively).
     void commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
-    // False when the table has no journal and none can be made.
-    bool available();
     // Whether the journal, as last read or written, holds updates not yet
     // checkpointed.
     bool holdsUpdates() const { return tail_ && tail_->last; }
