@@ -5,8 +5,6 @@
 #include <fstream>
 #include <string>
 
-#include <zlib.h>
-
 #include "data/storage/Bytes.h"
 
 namespace xbase {
@@ -56,15 +54,28 @@ const BootId& currentBootId()
 
 uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc)
 {
-    // zlib's: as fast as a hand-written slicing-by-eight on a single
-    // update's few hundred bytes, faster on a batch (bench/storage/Crc32Bench).
-    while (length > 0) {
-        const uInt part = uInt(std::min<size_t>(length, 1u << 30));
-        crc = uint32_t(::crc32(uLong(crc), data, part));
-        data += part;
-        length -= part;
+    // Slicing by eight: a little faster than zlib's crc32 on the small
+    // pieces of one update, as fast on a batch (bench/storage/Crc32Bench).
+    using Tables = std::array<std::array<uint32_t, 256>, 8>;
+    static const Tables t = [] {
+        Tables x {};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            x[0][i] = c;
+        }
+        for (uint32_t i = 0; i < 256; ++i)
+            for (size_t s = 1; s < 8; ++s) x[s][i] = (x[s - 1][i] >> 8) ^ x[0][x[s - 1][i] & 0xFF];
+        return x;
+    }();
+    crc = ~crc;
+    for (; length >= 8; data += 8, length -= 8) {
+        const uint32_t lo = crc ^ (uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
+        crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][data[4]] ^
+              t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
     }
-    return crc;
+    for (; length > 0; ++data, --length) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
+    return ~crc;
 }
 
 std::array<uint8_t, JournalHeader::kSize> JournalHeader::serialize() const
