@@ -1,8 +1,10 @@
 # Installing and packaging.
 #
 # `cmake --install <build> --prefix <folder>` lays out a program folder: the
-# executables qelzav and qeladmin, and the three empty tables (made by
-# `qeladmin init` when they are missing; existing tables are kept).
+# executables qelzav and qeladmin, and the three empty tables with their
+# journals (made by `qeladmin init` when they are missing; existing tables
+# are kept, and get a journal when they have none: the program may not be
+# allowed to make files in an installed folder).
 #
 # `cpack -G DEB` (in the build folder) makes a .deb that puts the program
 # folder under /opt/qelzav and adds a desktop entry and the launcher
@@ -30,6 +32,10 @@ if(TARGET qeladmin)
       endif()
     else()
       message(STATUS "Keeping the tables in ${qz_dir}")
+      execute_process(COMMAND "${qz_dir}/qeladmin" init --journals "${qz_dir}" RESULT_VARIABLE qz_result)
+      if(NOT qz_result EQUAL 0)
+        message(FATAL_ERROR "qeladmin init --journals ${qz_dir} failed (${qz_result})")
+      endif()
     endif()
   ]] COMPONENT program)
 endif()

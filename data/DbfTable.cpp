@@ -174,6 +174,23 @@ struct TDbfTable::Impl {
         lastPending = false;
     }
 
+    // After a dropped batch the records it wrote are gone: the edit in
+    // progress ends and the current record is read again.
+    void DropBatchRecords() {
+        if (lockedRecNo != 0) {
+            try {
+                Unlock();
+            } catch (const EDatabaseError&) {
+            }
+        }
+        modified = appended = false;
+        if (Changing()) SetState(TDataSetState::Browsing);
+        const uint32_t count = Engine([&] { return table->recordCount(); });
+        if (hasRecord && recno <= count) Reread();
+        else StandAtEndLazily();
+        Notify(Change::RecordMoved);
+    }
+
     void Reread() {
         if (recno == 0) return StandNowhere();
         if (Load(recno)) Stand(recno);
@@ -683,6 +700,44 @@ void TDbfTable::CreateIndexTag(const std::string& tag, const std::string& expres
         d.Settle();
         d.UseOrder(indexName_);
     }   // cursors over the old file are stale
+}
+
+void TDbfTable::BeginBatch() {
+    Impl& d = *impl_;
+    d.CheckModifiable();
+    d.Engine([&] { d.table->beginBatch(); });
+}
+
+void TDbfTable::CommitBatch() {
+    Impl& d = *impl_;
+    if (!d.table || !d.table->inBatch()) return;
+    try {
+        d.table->commitBatch();
+    } catch (const xbase::XbaseError& e) {
+        d.DropBatchRecords();
+        d.EngineError(e);
+    }
+}
+
+void TDbfTable::CancelBatch() {
+    Impl& d = *impl_;
+    if (!d.table || !d.table->inBatch()) return;
+    d.table->abortBatch();
+    d.DropBatchRecords();
+}
+
+TDbfBatch::~TDbfBatch() {
+    if (done_) return;
+    try {
+        table_.CancelBatch();
+    } catch (const std::exception&) {
+        // Closing the table drops it too.
+    }
+}
+
+void TDbfBatch::Commit() {
+    done_ = true;
+    table_.CommitBatch();
 }
 
 int TDbfTable::AddListener(Listener listener) {

@@ -104,6 +104,14 @@ public:
     void Cancel();
     void CreateIndexTag(const std::string& tag, const std::string& expression, TIndexOptions options);
 
+    // A batch: every Post from BeginBatch to CommitBatch is committed with
+    // the others and one disk sync, all of them or none (a failure, Close or
+    // a crash before CommitBatch returned leaves none). Until then other
+    // processes see none of it and wait to write. CancelBatch drops it.
+    void BeginBatch();
+    void CommitBatch();
+    void CancelBatch();
+
     uint32_t RecNo() const;                            // 0 when there is no current record
     bool Modified() const;                             // a field written since Edit/Append/Insert
 
@@ -126,4 +134,19 @@ private:
     TDataSetState state_ = TDataSetState::Inactive;
     std::vector<TDbfFieldDef> fields_;
     UpdateRecordHook updateRecordHook_;
+};
+
+// Commits a batch at Commit(); left any other way (an exception on the way)
+// it drops the batch.
+class TDbfBatch {
+public:
+    explicit TDbfBatch(TDbfTable& table) : table_(table) { table_.BeginBatch(); }
+    ~TDbfBatch();
+    TDbfBatch(const TDbfBatch&) = delete;
+    TDbfBatch& operator=(const TDbfBatch&) = delete;
+    void Commit();
+
+private:
+    TDbfTable& table_;
+    bool done_ = false;
 };

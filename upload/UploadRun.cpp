@@ -113,8 +113,13 @@ void TUploadRun::CheckStoredSize(const std::string& remoteName, long long sentBy
 void TUploadRun::MarkStoredFiles() {
     // Exactly the files this run stored and the server confirmed, in the
     // order they were sent; rows deleted or never reached are not marked.
+    if (stored_.empty()) return;
+    // One commit (one sync) for all the marks, and all or none: a file not
+    // marked is sent again next time, never marked unsent.
+    TDbfBatch batch(fileLog_);
     for (const TransferRow& row : stored_)
         UpdateFileLog(fileLog_, FileLogRow{row.Date, row.FileName, TransferDateText(row.FilCreated)});
+    batch.Commit();
 }
 
 void TUploadRun::NetFTP1WorkBegin(TNetComponent&, TWorkMode, long long workCountMax) {

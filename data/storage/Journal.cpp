@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 #include <random>
+#include <string>
 
 #include "data/storage/Bytes.h"
 #include "data/storage/XbaseTable.h"
@@ -13,6 +17,70 @@ namespace xbase {
 namespace {
 
 std::atomic<uint64_t> g_replays{0};
+std::atomic<uint64_t> g_kept{0};
+
+std::mutex g_reporterMutex;
+std::function<void(const std::string&)> g_reporter;
+
+void report(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(g_reporterMutex);
+    if (g_reporter) g_reporter(line);
+    else std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string localTime(int64_t ns)
+{
+    const std::time_t t = std::time_t(ns / 1'000'000'000);
+    std::tm tm {};
+    ::localtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+// The bytes now at a write's place; those past the end of the file count as
+// zeros (the same rule as the journalled CRC of the bytes replaced).
+// Returns how many were in the file.
+size_t readCurrent(const JournalWrite& w, PosixFile& file, std::vector<uint8_t>& out)
+{
+    out.resize(w.bytes.size());
+    const size_t got = file.readAt(w.offset, out);
+    std::fill(out.begin() + std::ptrdiff_t(got), out.end(), uint8_t(0));
+    return got;
+}
+
+// How a journalled write stands against the file now.
+enum class Standing {
+    InPlace,    // the file holds its bytes
+    Replaced,   // the file holds the bytes it replaced: to be written
+    Changed,    // something else: another program changed them since
+};
+
+Standing standing(const JournalWrite& w, std::span<const uint8_t> now)
+{
+    if (std::equal(now.begin(), now.end(), w.bytes.begin(), w.bytes.end())) return Standing::InPlace;
+    if (!w.checked || crc32(now.data(), now.size()) == w.before) return Standing::Replaced;
+    return Standing::Changed;
+}
+
+std::string describe(const JournalWrite& w)
+{
+    return std::string(w.target == 0 ? "table" : "index") + " bytes " + std::to_string(w.offset) + "-" +
+           std::to_string(w.offset + w.bytes.size() - 1);
+}
+
+void reportKept(const PosixFile& table, const JournalRecordHeader& r, const std::vector<const JournalWrite*>& kept,
+                bool wholeUpdate)
+{
+    g_kept += kept.size();
+    std::string line = table.name() + ": recovery kept another program's later change: ";
+    line += wholeUpdate ? "an unfinished update (never confirmed) of " : "an update of ";
+    line += localTime(r.time) + (wholeUpdate ? " was left out because of " : " was not written again over ");
+    for (size_t i = 0; i < kept.size() && i < 4; ++i) line += (i ? ", " : "") + describe(*kept[i]);
+    if (kept.size() > 4) line += " and " + std::to_string(kept.size() - 4) + " more";
+    report(line);
+}
 
 // The journal of earlier releases: one update at a time, cleared after it.
 constexpr uint8_t kEarlierMagic[4] = {'Q', 'Z', 'J', '1'};
@@ -54,15 +122,41 @@ void apply(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile*
     }
 }
 
+// One journalled update, as read back.
+struct JournalUpdate {
+    JournalRecordHeader header;
+    std::vector<JournalWrite> writes;
+};
+
+PosixFile* fileOf(const JournalWrite& w, PosixFile& table, PosixFile* index) { return w.target == 0 ? &table : index; }
+
 void syncFiles(PosixFile& table, PosixFile* index)
 {
     table.sync();
     if (index) index->sync();
 }
 
+// Whether a later update of ours wrote the bytes the file holds at `w`'s place.
+bool heldByLater(const std::vector<JournalUpdate>& updates, size_t i, const JournalWrite& w, std::span<const uint8_t> now)
+{
+    for (size_t j = i + 1; j < updates.size(); ++j)
+        for (const JournalWrite& x : updates[j].writes)
+            if (x.target == w.target && x.offset <= w.offset && w.offset + w.bytes.size() <= x.offset + x.bytes.size() &&
+                std::equal(now.begin(), now.end(), x.bytes.begin() + std::ptrdiff_t(w.offset - x.offset)))
+                return true;
+    return false;
+}
+
 }  // namespace
 
 uint64_t journalReplays() { return g_replays.load(); }
+uint64_t journalKeptChanges() { return g_kept.load(); }
+
+void setRecoveryReporter(std::function<void(const std::string&)> reporter)
+{
+    std::lock_guard<std::mutex> lock(g_reporterMutex);
+    g_reporter = std::move(reporter);
+}
 
 std::filesystem::path Journal::pathFor(const std::filesystem::path& dbfPath)
 {
@@ -98,12 +192,20 @@ bool Journal::openExisting()
     return file_.writable();
 }
 
-PosixFile& Journal::openOrCreate()
+PosixFile* Journal::openOrCreate()
 {
-    if (room_ >= kCapacity) return file_;
+    if (room_ >= kCapacity && file_.isOpen()) return &file_;
     if (!openExisting()) {
-        createEmpty(path_);
-        file_ = PosixFile::open(path_, true, kFileNotFound);
+        if (cannotCreate_) return nullptr;
+        try {
+            createEmpty(path_);
+            file_ = PosixFile::open(path_, true, kFileNotFound);
+        } catch (const XbaseError&) {
+            // A folder where new files cannot be made (or a journal that
+            // cannot be written): the table works without one.
+            cannotCreate_ = true;
+            return nullptr;
+        }
     }
     // A journal of an earlier release is shorter: it gets the same zeros.
     room_ = file_.size();
@@ -112,7 +214,7 @@ PosixFile& Journal::openOrCreate()
         file_.sync();
         room_ = kCapacity;
     }
-    return file_;
+    return &file_;
 }
 
 void Journal::writeHeader(uint64_t generation) { file_.writeAt(0, JournalHeader{generation}.serialize()); }
@@ -201,7 +303,7 @@ bool Journal::recoverEarlier(PosixFile& table, PosixFile* index)
     std::vector<uint8_t> body(complete ? size : 0);
     std::optional<std::vector<JournalWrite>> writes;
     if (complete && file_.readAt(kEarlierHeader, body) == size && crc32(body.data(), body.size()) == bytes::le32(h + 16))
-        writes = decodeJournalBody(body, bytes::le32(h + 4));
+        writes = decodeJournalBody(body, bytes::le32(h + 4), 2);
     if (writes) {
         apply(*writes, table, index);
         ++g_replays;
@@ -220,46 +322,91 @@ bool Journal::replayAll(PosixFile& table, PosixFile* index)
     const uint64_t size = file_.size();
     uint64_t pos = JournalHeader::kRecordsStart;
     uint64_t seq = 1;
-    bool wrote = false;
+    std::vector<JournalUpdate> updates;
     std::array<uint8_t, JournalRecordHeader::kSize> block {};
     while (file_.readAt(pos, block) == block.size()) {
         const auto r = JournalRecordHeader::parse(block);
         if (!r || r->generation != generation || r->seq != seq || r->bodySize > size - pos - block.size()) break;
         buffer_.resize(r->bodySize);
         if (file_.readAt(pos + block.size(), buffer_) != buffer_.size() || crc32(buffer_.data(), buffer_.size()) != r->bodyCrc) break;
-        const auto writes = decodeJournalBody(buffer_, r->count);
+        auto writes = decodeJournalBody(buffer_, r->count, r->version);
         if (!writes) break;
-        apply(*writes, table, index);
-        wrote = true;
+        updates.push_back(JournalUpdate{*r, std::move(*writes)});
         pos += r->recordSize();
         ++seq;
     }
-    if (wrote) ++g_replays;
-    // What reached the files before the restart is not known: make all of
-    // it durable now, so that no later open writes it again.
+    // What reached the files before the restart is not known. Each write is
+    // made again where the file still holds the bytes it replaced; it is
+    // left where the file holds its bytes, or those of a later update of
+    // ours; any other bytes are another program's later change, kept.
+    std::vector<uint8_t> now;
+    std::vector<const JournalWrite*> kept;
+    for (size_t i = 0; i < updates.size(); ++i) {
+        kept.clear();
+        for (const JournalWrite& w : updates[i].writes) {
+            PosixFile* f = fileOf(w, table, index);
+            if (!f) continue;
+            readCurrent(w, *f, now);
+            switch (standing(w, now)) {
+            case Standing::InPlace: break;
+            case Standing::Replaced: f->writeAt(w.offset, w.bytes); break;
+            case Standing::Changed:
+                if (!heldByLater(updates, i, w, now)) kept.push_back(&w);
+                break;
+            }
+        }
+        if (!kept.empty()) reportKept(table, updates[i].header, kept, false);
+    }
+    if (!updates.empty()) ++g_replays;
+    // Make all of it durable now, so that no later open writes it again.
     empty(table, index);
-    return wrote;
+    return !updates.empty();
+}
+
+void Journal::voidRecord(uint64_t recordOffset)
+{
+    static const uint8_t zeros[4] = {};
+    file_.writeAt(recordOffset, zeros);
+    file_.sync();
+    restart(tail_->generation);
+    scanOn();
 }
 
 bool Journal::finishLast(PosixFile& table, PosixFile* index)
 {
     Tail& t = *tail_;
-    const JournalRecordHeader& r = *t.last;
+    const JournalRecordHeader r = *t.last;
     buffer_.resize(r.bodySize);
     std::optional<std::vector<JournalWrite>> writes;
     if (file_.readAt(t.lastOffset + JournalRecordHeader::kSize, buffer_) == buffer_.size() &&
         crc32(buffer_.data(), buffer_.size()) == r.bodyCrc)
-        writes = decodeJournalBody(buffer_, r.count);
+        writes = decodeJournalBody(buffer_, r.count, r.version);
     if (!writes) {
         // Cut short while it was written: never confirmed, never in place.
         // Voided, so that the next record takes its place.
-        static const uint8_t zeros[4] = {};
-        file_.writeAt(t.lastOffset, zeros);
-        restart(t.generation);
-        scanOn();
+        voidRecord(t.lastOffset);
         return false;
     }
-    apply(*writes, table, index);
+    // Never confirmed either (its writer died before it was in place): it
+    // is made whole, or not at all where another program changed any of
+    // its bytes since it was journalled.
+    std::vector<uint8_t> now;
+    std::vector<const JournalWrite*> kept;
+    std::vector<const JournalWrite*> due;
+    for (const JournalWrite& w : *writes) {
+        PosixFile* f = fileOf(w, table, index);
+        if (!f) continue;
+        readCurrent(w, *f, now);
+        const Standing st = standing(w, now);
+        if (st == Standing::Replaced) due.push_back(&w);
+        else if (st == Standing::Changed) kept.push_back(&w);
+    }
+    if (!kept.empty()) {
+        reportKept(table, r, kept, true);
+        voidRecord(t.lastOffset);
+        return false;
+    }
+    for (const JournalWrite* w : due) fileOf(*w, table, index)->writeAt(w->offset, w->bytes);
     markInPlace(t.lastOffset);
     t.last->applied = true;
     ++g_replays;
@@ -330,11 +477,60 @@ void Journal::makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* inde
     }
 }
 
-void Journal::commit(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+void Journal::readReplaced(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+{
+    replaced_.resize(writes.size());
+    replacedInFile_.resize(writes.size());
+    for (size_t k = 0; k < writes.size(); ++k) {
+        JournalWrite& w = writes[k];
+        replacedInFile_[k] = readCurrent(w, *fileOf(w, table, index), replaced_[k]);
+        w.before = crc32(replaced_[k].data(), replaced_[k].size());
+        w.checked = true;
+    }
+}
+
+std::exception_ptr Journal::writeInPlace(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index,
+                                         bool& undone)
+{
+    size_t done = 0;
+    std::exception_ptr failure;
+    try {
+        for (; done < writes.size(); ++done) fileOf(writes[done], table, index)->writeAt(writes[done].offset, writes[done].bytes);
+        return nullptr;
+    } catch (const XbaseError&) {
+        failure = std::current_exception();
+    }
+    // The update is reported as failed, so it must never be applied later:
+    // what reached the files is put back (bytes past the former end of a
+    // file stay, uncounted and unreferenced).
+    undone = false;
+    try {
+        for (size_t k = std::min(done + 1, writes.size()); k-- > 0;)
+            fileOf(writes[k], table, index)
+                ->writeAt(writes[k].offset, std::span<const uint8_t>(replaced_[k]).first(replacedInFile_[k]));
+        undone = true;
+    } catch (const XbaseError&) {
+    }
+    return failure;
+}
+
+void Journal::commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
 {
     for (const JournalWrite& w : writes)
         if (w.target == 1 && !index) throw XbaseError(kIoError, "journal names an index file that is not open");
-    PosixFile& j = openOrCreate();
+    // What each write replaces: its CRC goes into the journal, so that no
+    // recovery writes over another program's later change, and the bytes
+    // undo the update should writing it in place fail.
+    readReplaced(writes, table, index);
+    PosixFile* j = openOrCreate();
+    bool undone = false;
+    if (!j) {
+        // No journal can be made beside the table: each update is written
+        // in place and synced, table then index.
+        if (auto failure = writeInPlace(writes, table, index, undone)) std::rethrow_exception(failure);
+        syncFiles(table, index);
+        return;
+    }
     // The caller's recover() has just read the journal under the same locks;
     // only a journal it found missing (and openOrCreate made) is read here.
     if (!tail_) refresh();
@@ -360,10 +556,18 @@ void Journal::commit(const std::vector<JournalWrite>& writes, PosixFile& table, 
     r.bodyCrc = crc32(buffer_.data() + JournalRecordHeader::kSize, r.bodySize);
     const auto header = r.serialize();
     std::copy(header.begin(), header.end(), buffer_.begin());
-    j.writeAt(t.end, buffer_);
-    j.sync();   // the update is committed
+    j->writeAt(t.end, buffer_);
+    j->sync();   // the update is committed
 
-    apply(writes, table, index);
+    if (auto failure = writeInPlace(writes, table, index, undone)) {
+        // Undone: the record is voided, so that no recovery applies it.
+        // (Not undone, it is finished by the next recovery.)
+        try {
+            if (undone) voidRecord(t.end);
+        } catch (const XbaseError&) {
+        }
+        std::rethrow_exception(failure);
+    }
     markInPlace(t.end);
     r.applied = true;
     t.lastOffset = t.end;

@@ -9,6 +9,7 @@
 // reader or opener writes in place again when a writer died before it had
 // finished, or the machine restarted since. The layout: JournalFormat.h.
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -43,10 +44,17 @@ public:
 
     explicit Journal(std::filesystem::path path) : path_(std::move(path)) {}
 
-    // Makes the update durable in the journal, then writes it in place.
-    // Call right after `recover`, holding the same write locks (or with the
-    // table open exclusively).
-    void commit(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
+    // Makes the update durable in the journal, then writes it in place (and
+    // sets each write's `before`). Should writing in place fail, what was
+    // written is put back and the journalled record voided before the
+    // failure is thrown: an update reported as failed is never applied
+    // later. Without a journal (none can be made beside the table) the
+    // update is written in place and synced. Call right after `recover`,
+    // holding the same write locks (or with the table open exclusively).
+    void commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
+    // Whether the journal, as last read or written, holds updates not yet
+    // checkpointed.
+    bool holdsUpdates() const { return tail_ && tail_->last; }
     // Whether an update waits to be written in place again: its writer died
     // before it had finished, or the machine restarted since it was written.
     // Call holding a lock that keeps writers out.
@@ -72,8 +80,11 @@ private:
     bool recoverEarlier(PosixFile& table, PosixFile* index);
     void makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index);
     void markInPlace(uint64_t recordOffset);
+    void voidRecord(uint64_t recordOffset);
     void writeHeader(uint64_t generation);
-    PosixFile& openOrCreate();
+    void readReplaced(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
+    std::exception_ptr writeInPlace(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index, bool& undone);
+    PosixFile* openOrCreate();   // nothing when no journal can be made
     bool openExisting();
 
     std::filesystem::path path_;
@@ -81,9 +92,15 @@ private:
     std::vector<uint8_t> buffer_;   // kept between commits: no allocation per update
     uint64_t room_ = 0;             // the file's size as last seen
     std::optional<Tail> tail_;
+    bool cannotCreate_ = false;     // making the journal failed once: not tried again
+    std::vector<std::vector<uint8_t>> replaced_;   // the bytes each write of the update replaces
+    std::vector<size_t> replacedInFile_;          // how many of them were inside the file
 };
 
 // Updates written in place again from a journal by this process (tests report it).
 uint64_t journalReplays();
+// Journalled writes that recovery left alone because another program had
+// changed those bytes since (each is also reported, see setRecoveryReporter).
+uint64_t journalKeptChanges();
 
 }  // namespace xbase

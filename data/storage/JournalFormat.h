@@ -6,7 +6,10 @@
 //   4096  record, record, ...   (JournalRecordHeader, then the body)
 //
 // A record's body is its writes, each: target (1 byte: 0 table, 1 index),
-// 3 zero bytes, length (4), file offset (8), then the bytes.
+// 3 zero bytes, length (4), file offset (8), the CRC32 of the bytes it
+// replaces (4; bytes past the end of the file count as zeros), then the
+// bytes. Records of the earlier layout ("QZR2") have no CRC of the bytes
+// replaced; they are still read.
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -19,6 +22,8 @@ struct JournalWrite {
     uint8_t target = 0;   // 0 table, 1 index
     uint64_t offset = 0;
     std::vector<uint8_t> bytes;
+    uint32_t before = 0;      // CRC32 of the bytes it replaces (set when journalled)
+    bool checked = true;      // false: written by an earlier release, no `before`
 };
 
 using BootId = std::array<uint8_t, 16>;
@@ -44,6 +49,7 @@ struct JournalRecordHeader {
     // commit, so the checksum does not cover it.
     static constexpr size_t kAppliedOffset = 64;
 
+    uint8_t version = 3;       // 2: writes without the CRC of what they replace
     uint32_t count = 0;        // writes in the body
     uint64_t generation = 0;
     uint64_t seq = 0;          // 1, 2, ... within a generation
@@ -61,7 +67,8 @@ struct JournalRecordHeader {
 
 size_t journalBodySize(const std::vector<JournalWrite>& writes);
 void encodeJournalBody(const std::vector<JournalWrite>& writes, uint8_t* out);
-// Nothing when the body does not hold `count` well-formed writes.
-std::optional<std::vector<JournalWrite>> decodeJournalBody(std::span<const uint8_t> body, uint32_t count);
+// Nothing when the body does not hold `count` well-formed writes of the
+// record layout `version`.
+std::optional<std::vector<JournalWrite>> decodeJournalBody(std::span<const uint8_t> body, uint32_t count, uint8_t version = 3);
 
 }  // namespace xbase

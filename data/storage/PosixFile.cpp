@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -75,7 +76,8 @@ PosixFile PosixFile::createOrTruncate(const std::filesystem::path& path)
 }
 
 PosixFile::PosixFile(PosixFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), writable_(other.writable_), path_(std::move(other.path_))
+    : fd_(std::exchange(other.fd_, -1)), writable_(other.writable_), path_(std::move(other.path_)),
+      staged_(std::move(other.staged_))
 {
 }
 
@@ -86,6 +88,7 @@ PosixFile& PosixFile::operator=(PosixFile&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         writable_ = other.writable_;
         path_ = std::move(other.path_);
+        staged_ = std::move(other.staged_);
     }
     return *this;
 }
@@ -99,7 +102,12 @@ uint64_t PosixFile::size() const
 {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) fail(kIoError, path_, sysError("stat"));
-    return uint64_t(st.st_size);
+    uint64_t size = uint64_t(st.st_size);
+    if (staged_ && !staged_->empty()) {
+        const auto& [offset, bytes] = *staged_->rbegin();
+        size = std::max(size, offset + bytes.size());
+    }
+    return size;
 }
 
 size_t PosixFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
@@ -114,7 +122,60 @@ size_t PosixFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
         if (n == 0) break;
         done += size_t(n);
     }
-    return done;
+    return staged_ ? readStaged(offset, buffer, done) : done;
+}
+
+size_t PosixFile::readStaged(uint64_t offset, std::span<uint8_t> buffer, size_t fromFile) const
+{
+    size_t result = fromFile;
+    const uint64_t end = offset + buffer.size();
+    auto it = staged_->upper_bound(offset);
+    if (it != staged_->begin()) --it;
+    for (; it != staged_->end() && it->first < end; ++it) {
+        const uint64_t from = std::max(offset, it->first);
+        const uint64_t to = std::min(end, it->first + it->second.size());
+        if (from >= to) continue;
+        // Bytes between the file's end and a staged extent read as zeros.
+        if (from - offset > result) std::fill(buffer.begin() + std::ptrdiff_t(result), buffer.begin() + std::ptrdiff_t(from - offset), uint8_t(0));
+        std::copy(it->second.begin() + std::ptrdiff_t(from - it->first), it->second.begin() + std::ptrdiff_t(to - it->first),
+                  buffer.begin() + std::ptrdiff_t(from - offset));
+        result = std::max(result, size_t(to - offset));
+    }
+    return result;
+}
+
+void PosixFile::startStaging() { staged_ = std::make_unique<Extents>(); }
+
+PosixFile::Extents PosixFile::takeStaged()
+{
+    Extents taken = staged_ ? std::move(*staged_) : Extents {};
+    staged_.reset();
+    return taken;
+}
+
+void PosixFile::stage(uint64_t offset, std::span<const uint8_t> data)
+{
+    if (data.empty()) return;
+    Extents& x = *staged_;
+    uint64_t start = offset, end = offset + data.size();
+    auto it = x.find(offset);
+    if (it != x.end() && it->second.size() == data.size()) {
+        std::copy(data.begin(), data.end(), it->second.begin());   // the same page again
+        return;
+    }
+    // Merged with every extent it overlaps.
+    it = x.upper_bound(offset);
+    if (it != x.begin() && std::prev(it)->first + std::prev(it)->second.size() > offset) --it;
+    auto last = it;
+    for (; last != x.end() && last->first < end; ++last) {
+        start = std::min(start, last->first);
+        end = std::max(end, last->first + last->second.size());
+    }
+    std::vector<uint8_t> merged(end - start);
+    for (auto k = it; k != last; ++k) std::copy(k->second.begin(), k->second.end(), merged.begin() + std::ptrdiff_t(k->first - start));
+    std::copy(data.begin(), data.end(), merged.begin() + std::ptrdiff_t(offset - start));
+    x.erase(it, last);
+    x.emplace(start, std::move(merged));
 }
 
 void PosixFile::readExact(uint64_t offset, std::span<uint8_t> buffer, int shortCode, const std::string& what) const
@@ -126,6 +187,7 @@ void PosixFile::readExact(uint64_t offset, std::span<uint8_t> buffer, int shortC
 void PosixFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
 {
     if (!writable_) fail(kReadOnly, path_, "file is open read-only");
+    if (staged_) return stage(offset, data);
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
@@ -144,7 +206,7 @@ void PosixFile::truncate(uint64_t size)
 
 void PosixFile::sync()
 {
-    if (!g_syncEnabled) return;
+    if (!g_syncEnabled || staged_) return;
     if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
 }
 

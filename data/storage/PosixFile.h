@@ -7,8 +7,11 @@
 // another handle of the same file does not drop them.
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace xbase {
 
@@ -40,6 +43,14 @@ public:
     void truncate(uint64_t size);
     void sync();   // no-op when syncing is switched off (benchmarks only)
 
+    // Staging (a batch of updates): writes are kept in memory, reads and
+    // size() see them, the file is left as it is until they are taken.
+    using Extents = std::map<uint64_t, std::vector<uint8_t>>;   // by offset, not overlapping
+    void startStaging();
+    bool staging() const { return staged_ != nullptr; }
+    // The writes staged (overlapping ones merged); staging ends.
+    Extents takeStaged();
+
     enum class LockKind { Shared, Exclusive };
     bool tryLockRange(uint64_t start, uint64_t length, LockKind kind);
     // Waits up to `timeoutMs` (polling); false when the lock was not had.
@@ -49,9 +60,13 @@ public:
 
 private:
     PosixFile(int fd, std::filesystem::path path, bool writable);
+    void stage(uint64_t offset, std::span<const uint8_t> data);
+    size_t readStaged(uint64_t offset, std::span<uint8_t> buffer, size_t fromFile) const;
+
     int fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;
+    std::unique_ptr<Extents> staged_;
 };
 
 // Whether sync() really reaches the disk. Only the benchmarks switch it off

@@ -146,9 +146,20 @@ void TableState::loadTags()
     }
 }
 
+void TableState::forgetUnwritten()
+{
+    indexCache.drop();
+    knownTableSize = 0;
+    uint8_t b[8];
+    if (dbf.readAt(0, b) == sizeof b) {
+        std::copy(b + 1, b + 8, headerStamp);
+        header.recordCount = bytes::le32(b + DbfHeader::kCountOffset);
+    }
+}
+
 void TableState::recoverIfPending()
 {
-    if (!dbf.writable() || (cdx && !cdx->writable())) return;
+    if (batchOpen || !dbf.writable() || (cdx && !cdx->writable())) return;
     if (!journal.pending()) return;
     indexCache.drop();
     if (!shared()) {
@@ -175,7 +186,9 @@ void TableState::recoverIfPending()
 IndexReadLock::IndexReadLock(TableState& state) : state_(state)
 {
     state_.checkUsable();
-    if (!state_.shared() || !state_.cdx) return;
+    // A batch holds the write lock (a read lock taken on the same handle
+    // would replace it).
+    if (!state_.shared() || !state_.cdx || state_.batchOpen) return;
     for (int attempt = 0;; ++attempt) {
         if (!state_.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Shared, kLockWaitMs))
             throw XbaseError(kFileInUse, state_.cdxName() + ": index is being updated by another process (timed out)");

@@ -4,6 +4,7 @@
 // cursors it hands out, so a cursor never outlives the files it reads.
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ struct TableState {
     IndexCache indexCache;
     uint64_t knownTableSize = 0;     // the table file was at least this long
     uint8_t headerStamp[7] = {};     // header bytes 1-7 (date, count) as last read or written
+    std::mutex updateMutex;          // held by each update and by the checkpoint thread
+    bool batchOpen = false;          // writes are staged, the write locks held
     std::string unusable;            // why every call fails (the share lock was lost); empty when fine
 
     void checkUsable() const
@@ -68,6 +71,10 @@ struct TableState {
     // Finishes an update a crashed writer left in the journal, taking the
     // write locks for it in shared mode. No-op when the files are read-only.
     void recoverIfPending();
+    // Forgets what was read or written since the files were last known
+    // (after a failed update or a dropped batch): the index cache, the
+    // known size, the header's count and date.
+    void forgetUnwritten();
 };
 
 // The structural index next to `dbfPath`: same base name, extension .CDX in

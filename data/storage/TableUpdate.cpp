@@ -67,9 +67,10 @@ void XbaseTableImpl::commitRecord(uint32_t recno, const std::vector<uint8_t>* ol
     TableState& s = *state_;
     std::vector<JournalWrite> writes;
     const uint64_t recordOffset = s.header.headerLength + uint64_t(recno - 1) * s.header.recordLength;
-    JournalWrite record{0, recordOffset, std::vector<uint8_t>(image.begin(), image.end())};
-    if (append) record.bytes.push_back(0x1A);
-    writes.push_back(std::move(record));
+    writes.push_back(JournalWrite{0, recordOffset, std::vector<uint8_t>(image.begin(), image.end())});
+    // The end marker on its own: the next append writes its record over it,
+    // and recovery tells such a write of ours from another program's.
+    if (append) writes.push_back(JournalWrite{0, recordOffset + image.size(), {0x1A}});
     // In-place order, should a crash tear it before the journal is replayed:
     // the record, pages nothing points to yet, the changed pages and roots,
     // and last the header, which makes an appended record count.
@@ -128,13 +129,18 @@ void XbaseTableImpl::commitRecord(uint32_t recno, const std::vector<uint8_t>* ol
     DbfHeader::stampDateAndCount(stamp, s.header.version, append ? recno : s.header.recordCount);
     const bool headerChanges = !std::equal(stamp + 1, stamp + 8, s.headerStamp);
     if (headerChanges) writes.push_back(JournalWrite{0, 1, std::vector<uint8_t>(stamp + 1, stamp + 8)});
-    try {
-        s.journal.commit(writes, s.dbf, s.cdx ? &*s.cdx : nullptr);
-    } catch (...) {
-        // What reached the files is not known: read everything afresh.
-        s.indexCache.drop();
-        s.knownTableSize = 0;
-        throw;
+    if (s.batchOpen) {
+        // Staged: the files see it when the batch commits.
+        for (const JournalWrite& w : writes) (w.target == 0 ? s.dbf : *s.cdx).writeAt(w.offset, w.bytes);
+    } else {
+        try {
+            s.journal.commit(writes, s.dbf, s.cdx ? &*s.cdx : nullptr);
+        } catch (...) {
+            // What reached the files is not known: read everything afresh.
+            s.indexCache.drop();
+            s.knownTableSize = 0;
+            throw;
+        }
     }
     if (headerChanges) std::copy(stamp + 1, stamp + 8, s.headerStamp);
     s.knownTableSize = std::max(s.knownTableSize, recordOffset + image.size() + (append ? 1 : 0));

@@ -4,6 +4,7 @@
 // Knows nothing of the table layer's states; reports failures as XbaseError.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -51,6 +52,14 @@ struct FieldInfo {
 };
 
 enum class OpenMode { Shared, Exclusive };
+
+// Recovery never writes an update from the journal over bytes another
+// program changed after the update was journalled: it keeps the newer
+// bytes and says so, one line per update it left (partly) alone, through
+// this reporter. Without one (the default, or nullptr) the line goes to
+// standard error. Process-wide; may be called from the table's checkpoint
+// thread.
+void setRecoveryReporter(std::function<void(const std::string&)> reporter);
 
 // Walks one tag in key order. Positions are record numbers (1-based).
 // In shared mode every call sees what other processes have written.
@@ -107,6 +116,17 @@ public:
     // is written.
     virtual void writeRecord(uint32_t recno, std::span<const uint8_t> image) = 0;
     virtual uint32_t appendRecord(std::span<const uint8_t> image) = 0;
+
+    // A batch: every write from beginBatch to commitBatch is committed with
+    // one journal record and one sync, all of them or none. The write locks
+    // are held from beginBatch on; until the commit this table (and its
+    // cursors) sees the batch's writes and other processes see none of them.
+    // abortBatch, a commitBatch that fails, or closing the table drops them
+    // all, as does a crash before commitBatch returned.
+    virtual void beginBatch() = 0;
+    virtual void commitBatch() = 0;
+    virtual void abortBatch() = 0;
+    virtual bool inBatch() const = 0;
 
     virtual bool hasIndex() const = 0;
     virtual std::vector<std::string> tagNames() const = 0;

@@ -9,6 +9,7 @@
 #include "data/storage/Bytes.h"
 #include "data/storage/CdxTree.h"
 #include "data/storage/TagCursorImpl.h"
+#include "data/storage/WriteLocks.h"
 
 namespace xbase {
 namespace {
@@ -23,44 +24,6 @@ std::string upper(std::string_view s)
     for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
     return r;
 }
-
-// Releases a byte-range lock at scope end.
-class RangeLock {
-public:
-    RangeLock() = default;
-    RangeLock(PosixFile* file, uint64_t offset) : file_(file), offset_(offset) {}
-    RangeLock(RangeLock&& o) noexcept : file_(std::exchange(o.file_, nullptr)), offset_(o.offset_) {}
-    RangeLock& operator=(RangeLock&&) = delete;
-    ~RangeLock()
-    {
-        if (file_) file_->unlockRange(offset_, 1);
-    }
-
-private:
-    PosixFile* file_ = nullptr;
-    uint64_t offset_ = 0;
-};
-
-// The header lock and the index write lock, held for one update (shared
-// mode only; an exclusive open needs none).
-class WriteLocks {
-public:
-    WriteLocks(TableState& s, int waitMs)
-    {
-        if (!s.shared()) return;
-        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, waitMs))
-            throw XbaseError(kAppendLocked, s.dbfName() + ": could not lock the table header (another process is writing)");
-        header_.emplace(&s.dbf, s.scheme.headerLock());
-        if (s.cdx) {
-            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, waitMs))
-                throw XbaseError(kAppendLocked, s.cdxName() + ": could not lock the index (another process is reading or writing)");
-            index_.emplace(&*s.cdx, locks::kIndexLockOffset);
-        }
-    }
-
-private:
-    std::optional<RangeLock> header_, index_;
-};
 
 }  // namespace
 
@@ -108,12 +71,14 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
 XbaseTableImpl::~XbaseTableImpl()
 {
     for (uint32_t r : lockedRecords_) state_->dbf.unlockRange(state_->scheme.recordLock(r), 1);
+    if (state_->batchOpen) abortBatch();
+    checkpointer_.reset();
     if (!wrote_) return;
     // What this table wrote is made durable in place now, so no later open
     // needs the journal for it. Should that fail, the journal still holds it.
     try {
         TableState& s = *state_;
-        WriteLocks locks(s, kCloseLockWaitMs);
+        TableWriteLocks locks(s, kCloseLockWaitMs);
         s.journal.checkpoint(s.dbf, s.cdx ? &*s.cdx : nullptr);
     } catch (const XbaseError&) {
     }
@@ -195,13 +160,28 @@ void XbaseTableImpl::checkWritable(std::span<const uint8_t> image) const
 void XbaseTableImpl::underWriteLocks(const std::function<void()>& update)
 {
     TableState& s = *state_;
-    WriteLocks locks(s, kLockWaitMs);
+    std::lock_guard<std::mutex> updates(s.updateMutex);
+    if (s.batchOpen) {
+        // The batch holds the locks and recovered when it began.
+        update();
+        return;
+    }
+    TableWriteLocks locks(s, kLockWaitMs);
     if (s.journal.recover(s.dbf, s.cdx ? &*s.cdx : nullptr)) {
         s.indexCache.drop();
         s.knownTableSize = 0;
     }
     wrote_ = true;
     update();
+    checkpointSoon();
+}
+
+void XbaseTableImpl::checkpointSoon()
+{
+    TableState& s = *state_;
+    if (!s.journal.holdsUpdates()) return;
+    if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(s.dbfPath, s.scheme, s.shared(), s.updateMutex);
+    checkpointer_->wrote(s.cdxPath);
 }
 
 }  // namespace xbase

@@ -5,10 +5,13 @@
 #include <optional>
 #include <set>
 
+#include "data/storage/Checkpointer.h"
 #include "data/storage/TableState.h"
 #include "data/storage/XbaseTable.h"
 
 namespace xbase {
+
+class TableWriteLocks;
 
 class XbaseTableImpl : public XbaseTable {
 public:
@@ -24,6 +27,10 @@ public:
     void unlockRecord(uint32_t recno) override;
     void writeRecord(uint32_t recno, std::span<const uint8_t> image) override;
     uint32_t appendRecord(std::span<const uint8_t> image) override;
+    void beginBatch() override;
+    void commitBatch() override;
+    void abortBatch() override;
+    bool inBatch() const override { return state_->batchOpen; }
     bool hasIndex() const override { return state_->cdx.has_value(); }
     std::vector<std::string> tagNames() const override;
     std::unique_ptr<TagCursor> tag(std::string_view name) override;
@@ -49,6 +56,9 @@ private:
     std::shared_ptr<TableState> state_;
     std::set<uint32_t> lockedRecords_;
     bool wrote_ = false;   // this table has updates in the journal, checkpointed when it closes
+    std::unique_ptr<Checkpointer> checkpointer_;   // started by the first update
+    std::unique_ptr<TableWriteLocks> batchLocks_;  // held while a batch is open
+    void checkpointSoon();
 };
 
 }  // namespace xbase

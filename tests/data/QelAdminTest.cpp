@@ -48,6 +48,27 @@ TEST(QelAdminInit, WritesTheThreeTablesAndTheFileLogIndex) {
     EXPECT_EQ(settings.ReadText("PMS"), "Corvane Ledger");
 }
 
+// Every table gets its journal, so that the program need not make files in
+// the folder; an install that keeps the tables makes the missing ones.
+TEST(QelAdminInit, MakesTheJournalsBesideTheTables) {
+    testsupport::TempDir dir;
+    ASSERT_EQ(RunCommand(Qeladmin("init " + Quote(dir.str()))).exitCode, 0);
+    const std::vector<std::string> tables{"ZAVSYS.DBF", "FILELOG.DBF", "UPLOG.DBF"};
+    for (const auto& name : tables) EXPECT_TRUE(fs::exists(dir.path() / (name + ".qzj"))) << name;
+    fs::remove(dir.path() / "FILELOG.DBF.qzj");
+    fs::remove(dir.path() / "UPLOG.DBF.qzj");
+    const auto kept = RunCommand(Qeladmin("init --journals " + Quote(dir.str())));
+    ASSERT_EQ(kept.exitCode, 0) << kept.output;
+    for (const auto& name : tables) EXPECT_TRUE(fs::exists(dir.path() / (name + ".qzj"))) << name;
+    TDbfTable fileLog("DbfFileLog");
+    fileLog.SetDatabaseName(dir.str());
+    fileLog.SetTableName(kFileLogTableName);
+    fileLog.SetIndexName(kFileLogTag);
+    fileLog.Open();
+    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
+    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+}
+
 TEST(QelAdminInit, RefusesToOverwriteExistingTables) {
     testsupport::TempDir dir;
     { std::ofstream(dir.path() / "uplog.dbf") << "keep me"; }

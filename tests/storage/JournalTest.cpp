@@ -22,47 +22,6 @@ namespace {
 
 std::string name(int i) { return "EXT_" + std::to_string(i) + ".xml"; }
 
-// The journal as stored: its generation and the records it holds, with
-// where each one starts.
-struct JournalSeen {
-    uint64_t generation = 0;
-    std::vector<std::pair<uint64_t, JournalRecordHeader>> records;
-};
-
-JournalSeen journalOf(const std::filesystem::path& dbf)
-{
-    const auto bytes = readFile(Journal::pathFor(dbf));
-    const auto header = JournalHeader::parse(bytes);
-    if (!header) throw std::runtime_error("no journal header");
-    JournalSeen seen{header->generation, {}};
-    uint64_t pos = JournalHeader::kRecordsStart;
-    while (pos + JournalRecordHeader::kSize <= bytes.size()) {
-        const auto r = JournalRecordHeader::parse(std::span<const uint8_t>(bytes).subspan(pos));
-        if (!r || r->generation != seen.generation || r->seq != seen.records.size() + 1) break;
-        seen.records.emplace_back(pos, *r);
-        pos += r->recordSize();
-    }
-    return seen;
-}
-
-// Rewrites record headers in place, as `change` edits them.
-void editRecords(const std::filesystem::path& dbf, const std::function<void(JournalRecordHeader&)>& change)
-{
-    auto bytes = readFile(Journal::pathFor(dbf));
-    for (auto [pos, r] : journalOf(dbf).records) {
-        change(r);
-        const auto block = r.serialize();
-        std::copy(block.begin(), block.end(), bytes.begin() + std::ptrdiff_t(pos));
-    }
-    writeFile(Journal::pathFor(dbf), bytes);
-}
-
-// As if the machine had restarted since the records were written.
-void pretendRestart(const std::filesystem::path& dbf)
-{
-    editRecords(dbf, [](JournalRecordHeader& r) { r.boot[0] ^= 0xFF; });
-}
-
 // Every record by its FILENAME, and every key found through the tag.
 std::map<uint32_t, std::string> contents(const std::filesystem::path& path)
 {
@@ -184,6 +143,26 @@ TEST(Journal, UpdatesOlderThanTheLimitAreSyncedBeforeTheNext)
     const JournalSeen after = journalOf(path);
     EXPECT_NE(after.generation, before.generation);
     EXPECT_EQ(after.records.size(), 1u) << "only the newest update is left in the journal";
+}
+
+// A table left open and idle (as the program keeps its tables until Quit)
+// still has its updates synced in place about a second after the first:
+// the journal does not hold them for hours.
+TEST(Journal, AnIdleOpenTableIsCheckpointedWithinAboutASecond)
+{
+    ScratchDir dir;
+    const auto path = makeFileLog(dir.path());
+    auto table = XbaseTable::open(path, OpenMode::Shared, false);
+    table->appendRecord(fileLogRecord(*table, name(1)));
+    table->appendRecord(fileLogRecord(*table, name(2)));
+    EXPECT_EQ(journalOf(path).records.size(), 2u);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(Journal::kMaxAgeNs) + std::chrono::seconds(2);
+    while (!journalOf(path).records.empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(journalOf(path).records.empty()) << "the updates are still only in the journal";
+    // The table goes on working after the checkpoint.
+    table->appendRecord(fileLogRecord(*table, name(3)));
+    EXPECT_EQ(contents(path), (std::map<uint32_t, std::string>{{1, name(1)}, {2, name(2)}, {3, name(3)}}));
 }
 
 // A writer that died while it wrote its update in place left it half done:

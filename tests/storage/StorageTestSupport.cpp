@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "data/storage/Journal.h"
 #include "data/storage/PosixFile.h"
 #include "data/storage/TableState.h"
 
@@ -142,6 +143,58 @@ CommandResult xbaseDump(const std::filesystem::path& dbf, const std::string& tag
     std::string cmd = quote(std::filesystem::path(QZ_SOURCE_DIR) / "tests/tools/xbase-dump");
     if (!tag.empty()) cmd += " --cdx " + quote(xbase::findStructuralIndex(dbf)) + " --tag " + tag;
     return run(cmd + " " + quote(dbf));
+}
+
+void pythonAppend(const std::filesystem::path& dbf, const std::string& fileName)
+{
+    const auto r = run("/usr/bin/python3 -c \"import datetime, dbf, sys; t = dbf.Table(sys.argv[1]); t.open(dbf.READ_WRITE); "
+                       "d = datetime.date(2024, 3, 15); t.append((d, sys.argv[2], d, 'PY')); t.close()\" " +
+                       quote(dbf) + " " + quote(fileName));
+    if (r.exitCode != 0) throw std::runtime_error("python3-dbf append failed: " + r.output);
+}
+
+std::vector<std::string> pythonFileNames(const std::filesystem::path& dbf)
+{
+    const auto r = run("/usr/bin/python3 -c \"import dbf, sys; t = dbf.Table(sys.argv[1]); t.open(dbf.READ_ONLY); "
+                       "[print(r['filename'].rstrip()) for r in t]; t.close()\" " + quote(dbf));
+    if (r.exitCode != 0) throw std::runtime_error("python3-dbf read failed: " + r.output);
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (size_t nl; (nl = r.output.find('\n', start)) != std::string::npos; start = nl + 1)
+        names.push_back(r.output.substr(start, nl - start));
+    return names;
+}
+
+JournalSeen journalOf(const std::filesystem::path& dbf)
+{
+    const auto bytes = readFile(xbase::Journal::pathFor(dbf));
+    const auto header = xbase::JournalHeader::parse(bytes);
+    if (!header) throw std::runtime_error("no journal header");
+    JournalSeen seen{header->generation, {}};
+    uint64_t pos = xbase::JournalHeader::kRecordsStart;
+    while (pos + xbase::JournalRecordHeader::kSize <= bytes.size()) {
+        const auto r = xbase::JournalRecordHeader::parse(std::span<const uint8_t>(bytes).subspan(pos));
+        if (!r || r->generation != seen.generation || r->seq != seen.records.size() + 1) break;
+        seen.records.emplace_back(pos, *r);
+        pos += r->recordSize();
+    }
+    return seen;
+}
+
+void editRecords(const std::filesystem::path& dbf, const std::function<void(xbase::JournalRecordHeader&)>& change)
+{
+    auto bytes = readFile(xbase::Journal::pathFor(dbf));
+    for (auto [pos, r] : journalOf(dbf).records) {
+        change(r);
+        const auto block = r.serialize();
+        std::copy(block.begin(), block.end(), bytes.begin() + std::ptrdiff_t(pos));
+    }
+    writeFile(xbase::Journal::pathFor(dbf), bytes);
+}
+
+void pretendRestart(const std::filesystem::path& dbf)
+{
+    editRecords(dbf, [](xbase::JournalRecordHeader& r) { r.boot[0] ^= 0xFF; });
 }
 
 }  // namespace storage_test

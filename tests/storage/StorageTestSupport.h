@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "data/storage/JournalFormat.h"
 #include "data/storage/XbaseTable.h"
 
 namespace storage_test {
@@ -55,5 +56,22 @@ CommandResult run(const std::string& command);
 std::string quote(const std::filesystem::path& path);
 // tests/tools/xbase-dump, checking one tag (or the table when tag is empty).
 CommandResult xbaseDump(const std::filesystem::path& dbf, const std::string& tag = {});
+// python3-dbf, another program that knows neither our journal nor our locks:
+// appends a file-log record, and reads every record's FILENAME (throws when
+// it cannot read the table).
+void pythonAppend(const std::filesystem::path& dbf, const std::string& fileName);
+std::vector<std::string> pythonFileNames(const std::filesystem::path& dbf);
+
+// The journal as stored: its generation and the records it holds, with
+// where each one starts.
+struct JournalSeen {
+    uint64_t generation = 0;
+    std::vector<std::pair<uint64_t, xbase::JournalRecordHeader>> records;
+};
+JournalSeen journalOf(const std::filesystem::path& dbf);
+// Rewrites record headers in place, as `change` edits them.
+void editRecords(const std::filesystem::path& dbf, const std::function<void(xbase::JournalRecordHeader&)>& change);
+// As if the machine had restarted since the records were written.
+void pretendRestart(const std::filesystem::path& dbf);
 
 }  // namespace storage_test

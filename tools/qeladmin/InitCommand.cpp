@@ -1,5 +1,9 @@
 // qeladmin init DIR: writes the three empty local tables and the file-log
-// index into a program folder.
+// index into a program folder, each table with its journal beside it.
+// qeladmin init --journals DIR: makes the journal of each table there that
+// has none (an install that keeps the tables it finds): in a folder where
+// the program cannot make files, a table without one still works, but each
+// update costs more syncs.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -8,6 +12,7 @@
 #include "data/DbfTable.h"
 #include "data/FileNames.h"
 #include "data/LocalTables.h"
+#include "data/storage/Journal.h"
 #include "data/storage/XbaseTable.h"
 #include "tools/qeladmin/Commands.h"
 
@@ -42,11 +47,36 @@ std::vector<TableLayout> Layouts() {
     };
 }
 
+// The journal as writable as its table: a folder of tables made writable
+// for the program's users needs no more.
+void MatchTablePermissions(const std::filesystem::path& table) {
+    std::error_code ec;
+    const auto mode = std::filesystem::status(table, ec).permissions();
+    if (!ec) std::filesystem::permissions(xbase::Journal::pathFor(table), mode, ec);
+}
+
+int MakeMissingJournals(const std::filesystem::path& folder) {
+    int made = 0;
+    for (const TableLayout& t : Layouts())
+        for (const auto& table : FilesNamedIgnoringCase(folder, t.fileName)) {
+            const auto journal = xbase::Journal::pathFor(table);
+            std::error_code ec;
+            if (std::filesystem::exists(journal, ec)) continue;
+            xbase::Journal::createEmpty(journal);
+            MatchTablePermissions(table);
+            std::printf("created %s\n", journal.c_str());
+            ++made;
+        }
+    if (made == 0) std::printf("every table in %s has its journal\n", folder.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int RunInit(const Args& args) {
+    if (args.size() == 2 && args[0] == "--journals") return MakeMissingJournals(args[1]);
     if (args.size() != 1) {
-        std::fprintf(stderr, "usage: qeladmin init DIR\n");
+        std::fprintf(stderr, "usage: qeladmin init DIR | qeladmin init --journals DIR\n");
         return 2;
     }
     const std::filesystem::path folder = args[0];
@@ -66,7 +96,10 @@ int RunInit(const Args& args) {
         return 1;
     }
 
-    for (const TableLayout& t : layouts) xbase::XbaseTable::create(folder / t.fileName, t.fields);
+    for (const TableLayout& t : layouts) {
+        xbase::XbaseTable::create(folder / t.fileName, t.fields);   // with its journal
+        MatchTablePermissions(folder / t.fileName);
+    }
 
     TDbfTable fileLog("DbfFileLog");
     fileLog.SetTableName(kFileLogTableName);

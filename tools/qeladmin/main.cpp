@@ -15,7 +15,7 @@ struct Command {
 
 const Command kCommands[] = {
 #ifdef HAVE_INITCOMMAND
-    {"init", "init DIR", RunInit},
+    {"init", "init DIR | init --journals DIR", RunInit},
 #endif
 #ifdef HAVE_DUMPCOMMAND
     {"dump", "dump FILE.DBF [--tag TAG]", RunDump},
