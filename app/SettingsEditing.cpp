@@ -8,6 +8,7 @@
 #include "app/MainWindow.h"
 #include "app/SourceFolderRules.h"
 #include "scan/ExtractListing.h"
+#include "scan/ExtractScan.h"
 
 bool TForm1::SettingsBeingEdited() const {
     return DbfZAVSys.State() == TDataSetState::Editing || DbfZAVSys.State() == TDataSetState::Inserting;
@@ -28,10 +29,10 @@ void TForm1::BitBtn4Click() {
     dataSource1_->UpdateRecord();
     const std::string copyFrom = DbfZAVSys.ReadText("COPYFROM");
     // A folder the field cannot hold with its separator would be stored cut.
-    if (DirectoryExists(copyFrom) && FitsField(WithTrailingSeparator(copyFrom), "COPYFROM")) {
+    if (DirectoryExists(AbsoluteSourceFolder(Values.ProgramFolder, copyFrom)) && FitsField(WithTrailingSeparator(copyFrom), "COPYFROM")) {
         const std::string withSeparator = WithTrailingSeparator(copyFrom);
         if (withSeparator != copyFrom) DbfZAVSys.WriteText("COPYFROM", withSeparator);
-        Values.SourceFolder = DbfZAVSys.ReadText("COPYFROM");
+        Values.SourceFolder = AbsoluteSourceFolder(Values.ProgramFolder, DbfZAVSys.ReadText("COPYFROM"));
         DbfZAVSys.Post();
         PageControl1->setCurrentIndex(0);
     } else {

@@ -79,6 +79,13 @@ std::string ExtractDateText(const std::string& fileName) {
     return Copy(date, 1, 2) + "/" + Copy(date, 3, 2) + "/" + Copy(date, 5, 2);
 }
 
+std::string AbsoluteSourceFolder(const std::string& programFolder, const std::string& folder) {
+    if (folder.empty()) return folder;
+    const std::filesystem::path path(folder);
+    if (path.is_absolute()) return folder;
+    return (std::filesystem::path(programFolder) / path).string();
+}
+
 void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTable& settings,
               TDbfTable& fileLog, TTransferList& transferList, TScanMessages& messages) {
     transferList.Close();

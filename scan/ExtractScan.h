@@ -26,6 +26,13 @@ bool HasControlCharacter(std::string_view name);
 // The name with its control characters shown: \r, \n, \t, else \xNN.
 std::string EscapedFileName(std::string_view name);
 
+// The working value for a source folder as the settings hold it. A relative
+// folder names a folder of the program folder (itself absolute): the scan
+// changes the current directory, so a folder relative to it would name
+// another folder after the first scan. The setting keeps what was typed;
+// empty stays empty.
+std::string AbsoluteSourceFolder(const std::string& programFolder, const std::string& folder);
+
 // Makes `sourceFolder` the current directory (kept afterwards), as the
 // program always has. Errors other than a bad file date leave as exceptions;
 // the rows appended before stay.

@@ -1,9 +1,12 @@
 #include "upload/ProgramSetup.h"
 
+#include <filesystem>
+
 #include "data/DbfTable.h"
 #include "data/LocalTables.h"
 #include "ftp/NetFTP.h"
 #include "scan/ExtractListing.h"
+#include "scan/ExtractScan.h"
 
 void NameProgramTables(TProgramTables tables) {
     for (TDbfTable* table : {&tables.Settings, &tables.FileLog, &tables.UpLog}) table->SetTableType(TTableType::ttCDX);
@@ -19,7 +22,10 @@ void SetUpUploadClient(TNetFTP& ftp) {
 
 void OpenProgramTables(const std::string& programFolder, TProgramTables tables, TStartValues values) {
     tables.Settings.Close();
-    values.ProgramFolder = programFolder.empty() ? "." : programFolder;
+    // Absolute before any scan changes the current directory: the login
+    // file is read from it later.
+    values.ProgramFolder = (programFolder.empty() ? std::filesystem::current_path()
+                                                   : std::filesystem::absolute(programFolder)).string();
     if (values.ProgramFolder.back() != '/' && values.ProgramFolder.back() != '\\') values.ProgramFolder += '/';
     tables.Settings.SetDatabaseName(values.ProgramFolder);
     tables.Settings.Open();
@@ -32,7 +38,7 @@ void OpenProgramTables(const std::string& programFolder, TProgramTables tables, 
     tables.UpLog.Close();
     tables.UpLog.SetDatabaseName(values.ProgramFolder);
     tables.UpLog.Open();
-    values.SourceFolder = tables.Settings.ReadText("COPYFROM");
+    values.SourceFolder = AbsoluteSourceFolder(values.ProgramFolder, tables.Settings.ReadText("COPYFROM"));
 }
 
 bool StartUpScans(TDbfTable& settings, const std::string& sourceFolder) {

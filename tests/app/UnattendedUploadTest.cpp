@@ -299,13 +299,13 @@ TEST(Unattended, SendsThreeFilesAsTheWindowDoes) {
 
 TEST(Unattended, ListsTheFilesItWouldSendAndSendsNothing) {
     UploadFolder s;
-    s.AddFile("E\x1b[2J061505.xml", "x");   // a name that would clear the terminal
+    s.AddFile("E\x1b[2J061505.xml", "x");   // a name that would clear the terminal: never listed
     s.Login();
     Command list({"upload", s.Folder(), "--list"});
 
     EXPECT_EQ(list.Wait(), kUploadFinished);
-    EXPECT_EQ(list.Out(), (Strings{"E?[2J061505.xml", s.names[0], s.names[1], s.names[2]}));
-    EXPECT_TRUE(list.Err().empty());
+    EXPECT_EQ(list.Out(), (Strings{s.names[0], s.names[1], s.names[2]}));
+    EXPECT_EQ(list.Err(), Strings{"\"E\\x1B[2J061505.xml\" is not listed: its name holds control characters."});
     EXPECT_TRUE(s.FileLog().empty());
     EXPECT_TRUE(s.UpLog().empty());
     EXPECT_EQ(s.LastCopy(), kLastCopyBefore);

@@ -238,6 +238,42 @@ TEST(GridAfterTheRun, DeletesRowsAgain) {
     EXPECT_TRUE(form.MemTable_Import.Rows().empty());
 }
 
+// ---- a source folder given relative to the program folder ----------------------
+
+// The scan changes into the folder; the run must still open the files it
+// listed, and Save must still find the folder as typed.
+TEST(RelativeSourceFolder, IsListedSavedAndUploadedFromTheProgramFolder) {
+    std::vector<ScriptStep> script = LoggedIn();
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
+    script.push_back(ScriptStep{false, "226 Transfer complete.\r\n", Action::None});
+    script.push_back(Answer("213 " + std::to_string(Content(1).size())));
+    ScriptedFtpServer server(script);
+    WindowFixture w;
+    // "src/" named again from inside itself would be src/src/: no folder.
+    const fs::path source = fs::path(w.Folder().Path()) / "src";
+    fs::create_directory(source);
+    std::ofstream(source / FileName(1), std::ios::binary) << Content(1);
+    w.Folder().WriteSettings({"ABC", "ABC", "OnQ", "06/16/05", "src/", ""});
+    WriteLoginFile(w.Folder().Path());
+    TForm1& form = w.Show();
+    EXPECT_EQ(w.Messages().shown, Strings{});
+    ASSERT_EQ(form.MemTable_Import.Rows().size(), 1u);
+
+    w.ClickTab(1);
+    form.BitBtn4->click();
+    EXPECT_EQ(w.Messages().shown, Strings{});
+    EXPECT_EQ(form.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(Records(w.Folder().Path() + "ZAVSYS.DBF").at(0).at(4), "src/");   // kept as typed
+
+    form.NetFTP1.SetPort(server.Port());
+    QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+    server.WaitDone();
+    EXPECT_EQ(w.Messages().shown, Strings{"plain:All Finished!"});
+    EXPECT_TRUE(server.Data() == Content(1));
+    EXPECT_EQ(Records(w.Folder().Path() + "FILELOG.DBF").at(0).at(3), "YES");
+}
+
 // ---- server text in message boxes ---------------------------------------------
 
 TEST(ServerTextInABox, IsShownAsPlainText) {
