@@ -72,8 +72,8 @@ void XbaseTableImpl::createTag(std::string_view name, std::string_view expressio
     // Replacing the index file needs every other user gone.
     const bool upgraded = s.shared();
     if (upgraded) {
-        if (!s.dbf.tryFlock(PosixFile::LockKind::Exclusive)) {
-            s.dbf.tryFlock(PosixFile::LockKind::Shared);
+        if (!s.dbf.tryFlock(OsFile::LockKind::Exclusive)) {
+            s.dbf.tryFlock(OsFile::LockKind::Shared);
             throw XbaseError(kFileInUse, s.dbfName() + ": building an index needs the table to be used by no other process");
         }
     }
@@ -82,7 +82,7 @@ void XbaseTableImpl::createTag(std::string_view name, std::string_view expressio
         bool active;
         ~Downgrade()
         {
-            if (active) s.dbf.tryFlock(PosixFile::LockKind::Shared);
+            if (active) s.dbf.tryFlock(OsFile::LockKind::Shared);
         }
     } downgrade{s, upgraded};
     rebuildIndexFile(tagName, std::string(expression), unique);
@@ -187,7 +187,7 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     auto temp = target;
     temp += ".tmp";
     {
-        PosixFile out = PosixFile::createOrTruncate(temp);
+        OsFile out = OsFile::createOrTruncate(temp);
         out.writeAt(0, image.image());
         out.sync();
     }

@@ -46,7 +46,7 @@ bool earlierFormat(std::span<const uint8_t> block)
 // In the order given; nothing is synced here. Without an index file (it
 // was deleted, to be built again from the records) only the table's part
 // is written.
-void apply(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+void apply(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index)
 {
     for (const JournalWrite& w : writes) {
         if (w.target == 0) table.writeAt(w.offset, w.bytes);
@@ -54,7 +54,7 @@ void apply(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile*
     }
 }
 
-void syncFiles(PosixFile& table, PosixFile* index)
+void syncFiles(OsFile& table, OsFile* index)
 {
     table.sync();
     if (index) index->sync();
@@ -79,7 +79,7 @@ void Journal::createEmpty(const std::filesystem::path& path)
     std::vector<uint8_t> bytes(kCapacity);
     const auto header = JournalHeader{randomGeneration()}.serialize();
     std::copy(header.begin(), header.end(), bytes.begin());
-    PosixFile file = PosixFile::createOrTruncate(path);
+    OsFile file = OsFile::createOrTruncate(path);
     file.writeAt(0, bytes);
     file.sync();
     syncDirectoryOf(path);
@@ -91,19 +91,19 @@ bool Journal::openExisting()
     std::error_code ec;
     if (!std::filesystem::exists(path_, ec)) return false;
     try {
-        file_ = PosixFile::open(path_, true, kFileNotFound);
+        file_ = OsFile::open(path_, true, kFileNotFound);
     } catch (const XbaseError&) {
         return false;
     }
     return file_.writable();
 }
 
-PosixFile& Journal::openOrCreate()
+OsFile& Journal::openOrCreate()
 {
     if (room_ >= kCapacity) return file_;
     if (!openExisting()) {
         createEmpty(path_);
-        file_ = PosixFile::open(path_, true, kFileNotFound);
+        file_ = OsFile::open(path_, true, kFileNotFound);
     }
     // A journal of an earlier release is shorter: it gets the same zeros.
     room_ = file_.size();
@@ -183,7 +183,7 @@ Journal::Found Journal::refresh()
     return Found::Current;
 }
 
-void Journal::empty(PosixFile& table, PosixFile* index)
+void Journal::empty(OsFile& table, OsFile* index)
 {
     syncFiles(table, index);
     const uint64_t generation = tail_ ? tail_->generation + 1 : randomGeneration();
@@ -192,7 +192,7 @@ void Journal::empty(PosixFile& table, PosixFile* index)
     restart(generation);
 }
 
-bool Journal::recoverEarlier(PosixFile& table, PosixFile* index)
+bool Journal::recoverEarlier(OsFile& table, OsFile* index)
 {
     uint8_t h[kEarlierHeader] = {};
     file_.readAt(0, h);
@@ -211,7 +211,7 @@ bool Journal::recoverEarlier(PosixFile& table, PosixFile* index)
     return writes.has_value();
 }
 
-bool Journal::replayAll(PosixFile& table, PosixFile* index)
+bool Journal::replayAll(OsFile& table, OsFile* index)
 {
     // Every record of the generation, in order, up to the first that does
     // not check out: that one was never confirmed, nor anything after it.
@@ -241,7 +241,7 @@ bool Journal::replayAll(PosixFile& table, PosixFile* index)
     return wrote;
 }
 
-bool Journal::finishLast(PosixFile& table, PosixFile* index)
+bool Journal::finishLast(OsFile& table, OsFile* index)
 {
     Tail& t = *tail_;
     const JournalRecordHeader& r = *t.last;
@@ -283,7 +283,7 @@ bool Journal::pending()
     return last && (!sameBoot(last->boot) || !last->applied);
 }
 
-bool Journal::recover(PosixFile& table, PosixFile* index)
+bool Journal::recover(OsFile& table, OsFile* index)
 {
     switch (refresh()) {
     case Found::Earlier: return recoverEarlier(table, index);
@@ -299,7 +299,7 @@ bool Journal::recover(PosixFile& table, PosixFile* index)
     return false;
 }
 
-void Journal::checkpoint(PosixFile& table, PosixFile* index)
+void Journal::checkpoint(OsFile& table, OsFile* index)
 {
     if (!openExisting()) return;
     // Leaves the journal as now read: no header (empty() writes one), or its records.
@@ -308,7 +308,7 @@ void Journal::checkpoint(PosixFile& table, PosixFile* index)
     empty(table, index);
 }
 
-void Journal::makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index)
+void Journal::makeRoomFor(uint64_t recordSize, OsFile& table, OsFile* index)
 {
     Tail& t = *tail_;
     // Another process may have made the file larger.
@@ -330,11 +330,11 @@ void Journal::makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* inde
     }
 }
 
-void Journal::commit(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+void Journal::commit(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index)
 {
     for (const JournalWrite& w : writes)
         if (w.target == 1 && !index) throw XbaseError(kIoError, "journal names an index file that is not open");
-    PosixFile& j = openOrCreate();
+    OsFile& j = openOrCreate();
     // The caller's recover() has just read the journal under the same locks;
     // only a journal it found missing (and openOrCreate made) is read here.
     if (!tail_) refresh();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "data/storage/JournalFormat.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 
 namespace xbase {
 
@@ -46,18 +46,18 @@ public:
     // Makes the update durable in the journal, then writes it in place.
     // Call right after `recover`, holding the same write locks (or with the
     // table open exclusively).
-    void commit(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
+    void commit(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index);
     // Whether an update waits to be written in place again: its writer died
     // before it had finished, or the machine restarted since it was written.
     // Call holding a lock that keeps writers out.
     bool pending();
     // Writes such updates in place; true when there were any. Call holding
     // the write locks.
-    bool recover(PosixFile& table, PosixFile* index);
+    bool recover(OsFile& table, OsFile* index);
     // Finishes what `recover` finishes, syncs the table and index, then
     // empties the journal, synced: its updates are never written again.
     // Call holding the write locks.
-    void checkpoint(PosixFile& table, PosixFile* index);
+    void checkpoint(OsFile& table, OsFile* index);
 
 private:
     using Tail = JournalTail;
@@ -66,18 +66,18 @@ private:
     Found refresh();
     void scanOn();
     void restart(uint64_t generation);
-    void empty(PosixFile& table, PosixFile* index);
-    bool replayAll(PosixFile& table, PosixFile* index);
-    bool finishLast(PosixFile& table, PosixFile* index);
-    bool recoverEarlier(PosixFile& table, PosixFile* index);
-    void makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index);
+    void empty(OsFile& table, OsFile* index);
+    bool replayAll(OsFile& table, OsFile* index);
+    bool finishLast(OsFile& table, OsFile* index);
+    bool recoverEarlier(OsFile& table, OsFile* index);
+    void makeRoomFor(uint64_t recordSize, OsFile& table, OsFile* index);
     void markInPlace(uint64_t recordOffset);
     void writeHeader(uint64_t generation);
-    PosixFile& openOrCreate();
+    OsFile& openOrCreate();
     bool openExisting();
 
     std::filesystem::path path_;
-    PosixFile file_;
+    OsFile file_;
     std::vector<uint8_t> buffer_;   // kept between commits: no allocation per update
     uint64_t room_ = 0;             // the file's size as last seen
     std::optional<Tail> tail_;

@@ -28,7 +28,7 @@ std::string upper(std::string_view s)
 class RangeLock {
 public:
     RangeLock() = default;
-    RangeLock(PosixFile* file, uint64_t offset) : file_(file), offset_(offset) {}
+    RangeLock(OsFile* file, uint64_t offset) : file_(file), offset_(offset) {}
     RangeLock(RangeLock&& o) noexcept : file_(std::exchange(o.file_, nullptr)), offset_(o.offset_) {}
     RangeLock& operator=(RangeLock&&) = delete;
     ~RangeLock()
@@ -37,7 +37,7 @@ public:
     }
 
 private:
-    PosixFile* file_ = nullptr;
+    OsFile* file_ = nullptr;
     uint64_t offset_ = 0;
 };
 
@@ -48,11 +48,11 @@ public:
     WriteLocks(TableState& s, int waitMs)
     {
         if (!s.shared()) return;
-        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, waitMs))
+        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, OsFile::LockKind::Exclusive, waitMs))
             throw XbaseError(kAppendLocked, s.dbfName() + ": could not lock the table header (another process is writing)");
         header_.emplace(&s.dbf, s.scheme.headerLock());
         if (s.cdx) {
-            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, waitMs))
+            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, OsFile::LockKind::Exclusive, waitMs))
                 throw XbaseError(kAppendLocked, s.cdxName() + ": could not lock the index (another process is reading or writing)");
             index_.emplace(&*s.cdx, locks::kIndexLockOffset);
         }
@@ -77,8 +77,8 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
     s.mode = mode;
     s.readOnly = readOnly;
     s.journal = Journal(Journal::pathFor(dbfPath));
-    s.dbf = PosixFile::open(dbfPath, true, kFileNotFound);
-    const auto share = mode == OpenMode::Exclusive ? PosixFile::LockKind::Exclusive : PosixFile::LockKind::Shared;
+    s.dbf = OsFile::open(dbfPath, true, kFileNotFound);
+    const auto share = mode == OpenMode::Exclusive ? OsFile::LockKind::Exclusive : OsFile::LockKind::Shared;
     if (!s.dbf.tryFlock(share))
         throw XbaseError(kFileInUse, s.dbfName() + (mode == OpenMode::Exclusive ? ": table is open in another process"
                                                                                 : ": table is open exclusively in another process"));
@@ -123,8 +123,8 @@ void XbaseTableImpl::openIndex(const std::filesystem::path& cdxPath)
 {
     TableState& s = *state_;
     s.cdxPath = cdxPath;
-    s.cdx = PosixFile::open(cdxPath, true, kFileNotFound);
-    const auto share = s.mode == OpenMode::Exclusive ? PosixFile::LockKind::Exclusive : PosixFile::LockKind::Shared;
+    s.cdx = OsFile::open(cdxPath, true, kFileNotFound);
+    const auto share = s.mode == OpenMode::Exclusive ? OsFile::LockKind::Exclusive : OsFile::LockKind::Shared;
     if (!s.cdx->tryFlock(share)) throw XbaseError(kFileInUse, s.cdxName() + ": index is in use by another process");
 }
 
@@ -151,7 +151,7 @@ void XbaseTableImpl::lockRecord(uint32_t recno)
     // Records are never removed while shared: a number within the known count exists.
     if (recno == 0 || (recno > s.header.recordCount && recno > s.currentRecordCount()))
         throw XbaseError(kBadRecordNumber, s.dbfName() + ": record " + std::to_string(recno) + " does not exist");
-    if (!s.dbf.tryLockRange(s.scheme.recordLock(recno), 1, PosixFile::LockKind::Exclusive))
+    if (!s.dbf.tryLockRange(s.scheme.recordLock(recno), 1, OsFile::LockKind::Exclusive))
         throw XbaseError(kRecordLocked, s.dbfName() + ": record " + std::to_string(recno) + " is locked by another user");
     lockedRecords_.insert(recno);
 }

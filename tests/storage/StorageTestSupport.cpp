@@ -10,7 +10,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/TableState.h"
 
 namespace storage_test {

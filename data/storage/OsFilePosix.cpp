@@ -1,4 +1,4 @@
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -34,12 +34,12 @@ std::string sysError(const char* action)
 void setSyncEnabled(bool enabled) { g_syncEnabled = enabled; }
 bool syncEnabled() { return g_syncEnabled; }
 
-PosixFile::PosixFile(int fd, std::filesystem::path path, bool writable)
+OsFile::OsFile(int fd, std::filesystem::path path, bool writable)
     : fd_(fd), writable_(writable), path_(std::move(path))
 {
 }
 
-PosixFile PosixFile::open(const std::filesystem::path& path, bool writable, int missingCode)
+OsFile OsFile::open(const std::filesystem::path& path, bool writable, int missingCode)
 {
     int fd = -1;
     bool opened_rw = false;
@@ -57,29 +57,29 @@ PosixFile PosixFile::open(const std::filesystem::path& path, bool writable, int 
         ::close(fd);
         fail(kIoError, path, "not a regular file");
     }
-    return PosixFile(fd, path, opened_rw);
+    return OsFile(fd, path, opened_rw);
 }
 
-PosixFile PosixFile::createNew(const std::filesystem::path& path)
+OsFile OsFile::createNew(const std::filesystem::path& path)
 {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
     if (fd < 0) fail(kIoError, path, errno == EEXIST ? "file already exists" : sysError("create"));
-    return PosixFile(fd, path, true);
+    return OsFile(fd, path, true);
 }
 
-PosixFile PosixFile::createOrTruncate(const std::filesystem::path& path)
+OsFile OsFile::createOrTruncate(const std::filesystem::path& path)
 {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
     if (fd < 0) fail(kIoError, path, sysError("create"));
-    return PosixFile(fd, path, true);
+    return OsFile(fd, path, true);
 }
 
-PosixFile::PosixFile(PosixFile&& other) noexcept
+OsFile::OsFile(OsFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), writable_(other.writable_), path_(std::move(other.path_))
 {
 }
 
-PosixFile& PosixFile::operator=(PosixFile&& other) noexcept
+OsFile& OsFile::operator=(OsFile&& other) noexcept
 {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
@@ -90,19 +90,19 @@ PosixFile& PosixFile::operator=(PosixFile&& other) noexcept
     return *this;
 }
 
-PosixFile::~PosixFile()
+OsFile::~OsFile()
 {
     if (fd_ >= 0) ::close(fd_);
 }
 
-uint64_t PosixFile::size() const
+uint64_t OsFile::size() const
 {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) fail(kIoError, path_, sysError("stat"));
     return uint64_t(st.st_size);
 }
 
-size_t PosixFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
+size_t OsFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
 {
     size_t done = 0;
     while (done < buffer.size()) {
@@ -117,13 +117,13 @@ size_t PosixFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
     return done;
 }
 
-void PosixFile::readExact(uint64_t offset, std::span<uint8_t> buffer, int shortCode, const std::string& what) const
+void OsFile::readExact(uint64_t offset, std::span<uint8_t> buffer, int shortCode, const std::string& what) const
 {
     if (readAt(offset, buffer) != buffer.size())
         fail(shortCode, path_, what + " at offset " + std::to_string(offset) + " is cut short (file truncated)");
 }
 
-void PosixFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
+void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
 {
     if (!writable_) fail(kReadOnly, path_, "file is open read-only");
     size_t done = 0;
@@ -137,18 +137,18 @@ void PosixFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
     }
 }
 
-void PosixFile::truncate(uint64_t size)
+void OsFile::truncate(uint64_t size)
 {
     if (::ftruncate(fd_, off_t(size)) != 0) fail(kIoError, path_, sysError("truncate"));
 }
 
-void PosixFile::sync()
+void OsFile::sync()
 {
     if (!g_syncEnabled) return;
     if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
 }
 
-bool PosixFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
+bool OsFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
 {
     struct flock fl {};
     fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
@@ -161,7 +161,7 @@ bool PosixFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
     fail(kIoError, path_, sysError("lock"));
 }
 
-bool PosixFile::lockRangeWithin(uint64_t start, uint64_t length, LockKind kind, int timeoutMs)
+bool OsFile::lockRangeWithin(uint64_t start, uint64_t length, LockKind kind, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     auto pause = std::chrono::microseconds(50);
@@ -173,7 +173,7 @@ bool PosixFile::lockRangeWithin(uint64_t start, uint64_t length, LockKind kind, 
     return true;
 }
 
-void PosixFile::unlockRange(uint64_t start, uint64_t length)
+void OsFile::unlockRange(uint64_t start, uint64_t length)
 {
     struct flock fl {};
     fl.l_type = F_UNLCK;
@@ -183,7 +183,7 @@ void PosixFile::unlockRange(uint64_t start, uint64_t length)
     ::fcntl(fd_, F_OFD_SETLK, &fl);
 }
 
-bool PosixFile::tryFlock(LockKind kind)
+bool OsFile::tryFlock(LockKind kind)
 {
     int op = (kind == LockKind::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
     while (::flock(fd_, op) != 0) {

@@ -12,19 +12,19 @@
 
 namespace xbase {
 
-class PosixFile {
+class OsFile {
 public:
-    PosixFile() = default;
+    OsFile() = default;
     // Opens read-write when possible; falls back to read-only when `writable`
     // is false or the file cannot be written.
-    static PosixFile open(const std::filesystem::path& path, bool writable, int missingCode);
-    static PosixFile createNew(const std::filesystem::path& path);   // O_EXCL
-    static PosixFile createOrTruncate(const std::filesystem::path& path);
-    PosixFile(PosixFile&& other) noexcept;
-    PosixFile& operator=(PosixFile&& other) noexcept;
-    PosixFile(const PosixFile&) = delete;
-    PosixFile& operator=(const PosixFile&) = delete;
-    ~PosixFile();
+    static OsFile open(const std::filesystem::path& path, bool writable, int missingCode);
+    static OsFile createNew(const std::filesystem::path& path);   // O_EXCL
+    static OsFile createOrTruncate(const std::filesystem::path& path);
+    OsFile(OsFile&& other) noexcept;
+    OsFile& operator=(OsFile&& other) noexcept;
+    OsFile(const OsFile&) = delete;
+    OsFile& operator=(const OsFile&) = delete;
+    ~OsFile();
 
     bool isOpen() const { return fd_ >= 0; }
     bool writable() const { return writable_; }
@@ -48,7 +48,7 @@ public:
     bool tryFlock(LockKind kind);
 
 private:
-    PosixFile(int fd, std::filesystem::path path, bool writable);
+    OsFile(int fd, std::filesystem::path path, bool writable);
     int fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;
