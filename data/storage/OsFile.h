@@ -1,14 +1,17 @@
 #pragma once
 // One open file: positioned reads and writes that report failures as
-// XbaseError, fsync, and the two kinds of locks xBase tools use on POSIX
-// (whole-file flock for share modes, byte ranges for records and headers).
-// Byte-range locks are open-file-description locks: they belong to this
-// handle, so two handles in one process see each other's locks, and closing
-// another handle of the same file does not drop them.
+// XbaseError, durable writes, and the two kinds of locks xBase tools use
+// (share modes for the whole file, byte ranges for records and headers).
+// Byte-range locks belong to this handle, so two handles in one process see
+// each other's locks, and closing another handle of the same file does not
+// drop them. OsFilePosix.cpp (flock, fcntl OFD locks) and OsFileWindows.cpp
+// (share modes of CreateFileW, LockFileEx) hold the system calls.
 #include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace xbase {
 
@@ -48,10 +51,15 @@ public:
     bool tryFlock(LockKind kind);
 
 private:
-    OsFile(int fd, std::filesystem::path path, bool writable);
-    int fd_ = -1;
+    OsFile(std::intptr_t fd, std::filesystem::path path, bool writable);
+    // A POSIX descriptor, or a Windows HANDLE (INVALID_HANDLE_VALUE is -1).
+    std::intptr_t fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;
+    // Kept only where the system does not keep it for us (Windows): whether
+    // the handle was opened without sharing, and the byte ranges it holds.
+    bool unshared_ = false;
+    std::vector<std::pair<uint64_t, LockKind>> heldRanges_;
 };
 
 // Whether sync() really reaches the disk. Only the benchmarks switch it off

@@ -34,7 +34,7 @@ std::string sysError(const char* action)
 void setSyncEnabled(bool enabled) { g_syncEnabled = enabled; }
 bool syncEnabled() { return g_syncEnabled; }
 
-OsFile::OsFile(int fd, std::filesystem::path path, bool writable)
+OsFile::OsFile(std::intptr_t fd, std::filesystem::path path, bool writable)
     : fd_(fd), writable_(writable), path_(std::move(path))
 {
 }
