@@ -53,7 +53,7 @@ int RunInit(const Args& args) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder)) {
-        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", folder.c_str());
+        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", args[0].c_str());
         return 1;
     }
     const auto layouts = Layouts();
@@ -76,6 +76,6 @@ int RunInit(const Args& args) {
         if (index.filename() != kFileLogIndexName) std::filesystem::rename(index, folder / kFileLogIndexName);
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
-                kFileLogIndexName, folder.c_str());
+                kFileLogIndexName, args[0].c_str());
     return 0;
 }
