@@ -1,7 +1,6 @@
 // States, messages, seeks and editing of the table object.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -433,8 +432,7 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
     ASSERT_TRUE(log.Seek("A.xml", true));
     log.Edit();
     auto otherProcessEdits = [&](const char* name) -> int {
-        const pid_t pid = fork();
-        if (pid == 0) {
+        return testsupport::InChild([&] {
             int code = 0;
             try {
                 TDbfTable other("DbfOther");
@@ -442,7 +440,7 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
                 other.SetTableName("FILELOG.DBF");
                 other.SetIndexName("FILENAME");
                 other.Open();
-                if (!other.Seek(name, true)) _exit(3);
+                if (!other.Seek(name, true)) return 3;
                 try {
                     other.Edit();
                     other.Cancel();
@@ -455,11 +453,8 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
             } catch (...) {
                 code = 5;
             }
-            _exit(code);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return code;
+        });
     };
     EXPECT_EQ(otherProcessEdits("A.xml"), 1);   // locked
     EXPECT_EQ(otherProcessEdits("B.xml"), 0);   // another record is free

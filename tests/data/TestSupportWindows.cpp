@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <random>
+#include <thread>
 #include <stdexcept>
 
 #include "tests/data/TestSupport.h"
@@ -24,5 +25,16 @@ TempDir::TempDir() {
 }
 
 CommandResult RunCommand(const std::string&) { return CommandResult{}; }
+
+int InChild(const std::function<int()>& child) {
+    int code = 98;
+    std::thread([&] {
+        try {
+            code = child();
+        } catch (...) {
+        }
+    }).join();
+    return code;
+}
 
 }  // namespace testsupport
