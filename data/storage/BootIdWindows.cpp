@@ -5,10 +5,11 @@
 
 #include "data/storage/JournalFormat.h"
 
-// Windows counts its boots in the registry (PrefetchParameters\BootId); the
-// machine's own GUID keeps two machines' counts apart when a table lies on
-// a share. Either one missing means "unknown", and the journal then syncs
-// every update before it returns.
+// Windows counts its boots in the registry (PrefetchParameters\BootId);
+// where that count is missing (Wine) the kernel's boot time stands in. The
+// machine's own GUID keeps two machines apart when a table lies on a share.
+// Neither known means "unknown", and the journal then syncs every update
+// before it returns.
 namespace xbase {
 namespace {
 
@@ -31,6 +32,30 @@ bool readMachineGuid(std::wstring& guid)
     return !guid.empty();
 }
 
+// The kernel's boot time (100 ns units), from the time-of-day information.
+bool readBootTime(DWORD& low, DWORD& high)
+{
+    struct TimeOfDay {
+        LARGE_INTEGER bootTime;
+        LARGE_INTEGER currentTime;
+        LARGE_INTEGER timeZoneBias;
+        ULONG timeZoneId;
+        ULONG reserved;
+        ULONGLONG bootTimeBias;
+        ULONGLONG sleepTimeBias;
+    } info {};
+    using Query = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<Query>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                       : nullptr;
+    constexpr int kSystemTimeOfDayInformation = 3;
+    if (!query || query(kSystemTimeOfDayInformation, &info, sizeof info, nullptr) < 0 || info.bootTime.QuadPart == 0)
+        return false;
+    low = info.bootTime.LowPart;
+    high = DWORD(info.bootTime.HighPart);
+    return true;
+}
+
 int hexDigit(wchar_t c)
 {
     if (c >= L'0' && c <= L'9') return c - L'0';
@@ -45,9 +70,11 @@ const BootId& currentBootId()
 {
     static const BootId id = [] {
         BootId b {};
-        DWORD count = 0;
+        DWORD count = 0, timeHigh = 0;
         std::wstring guid;
-        if (!readBootCount(count) || !readMachineGuid(guid)) return b;
+        if (!readMachineGuid(guid)) return b;
+        const bool counted = readBootCount(count);
+        if (!counted && !readBootTime(count, timeHigh)) return b;
         size_t n = 0;
         int high = -1;
         for (wchar_t c : guid) {
@@ -57,12 +84,15 @@ const BootId& currentBootId()
                 high = v;
                 continue;
             }
-            if (n == 12) break;
+            if (n == 8) break;
             b[n++] = uint8_t(high << 4 | v);
             high = -1;
         }
-        if (n != 12) return BootId {};
-        for (int i = 0; i < 4; ++i) b[12 + i] = uint8_t(count >> (8 * i));
+        if (n != 8) return BootId {};
+        // Bytes 8-11: the count, or the boot time's low half; 12-15: the
+        // boot time's high half, or "BOOT" beside a count.
+        for (int i = 0; i < 4; ++i) b[8 + i] = uint8_t(count >> (8 * i));
+        for (int i = 0; i < 4; ++i) b[12 + i] = counted ? uint8_t("BOOT"[i]) : uint8_t(timeHigh >> (8 * i));
         return b;
     }();
     return id;

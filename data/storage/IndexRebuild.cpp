@@ -191,9 +191,16 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
         out.writeAt(0, image.image());
         out.sync();
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) throw XbaseError(kIoError, target.filename().string() + ": cannot replace the index file: " + ec.message());
+    // Windows cannot replace a file that is open; the old index goes first,
+    // and comes back when it stays.
+    const bool hadIndex = s.cdx.has_value();
+    s.cdx.reset();
+    try {
+        replaceFile(temp, target);
+    } catch (...) {
+        if (hadIndex) openIndex(target);
+        throw;
+    }
     syncDirectoryOf(target);
 
     // Announce the structural index in the table header.
@@ -204,7 +211,6 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
         s.header.flags = flags;
         s.scheme.cdx = true;
     }
-    s.cdx.reset();
     openIndex(target);
     s.loadTags();
 }

@@ -67,5 +67,8 @@ private:
 void setSyncEnabled(bool enabled);
 bool syncEnabled();
 void syncDirectoryOf(const std::filesystem::path& path);
+// Puts `from` in the place of `to` in one step (raises XbaseError). On
+// Windows `to` must not be open.
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace xbase

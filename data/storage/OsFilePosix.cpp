@@ -205,4 +205,11 @@ void syncDirectoryOf(const std::filesystem::path& path)
     ::close(fd);
 }
 
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    if (ec) throw XbaseError(kIoError, to.filename().string() + ": cannot replace the index file: " + ec.message());
+}
+
 }  // namespace xbase

@@ -300,4 +300,10 @@ void syncDirectoryOf(const std::filesystem::path& path)
     ::CloseHandle(h);
 }
 
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        fail(kIoError, to, "cannot replace the index file: " + qz::win::SystemMessage(::GetLastError()));
+}
+
 }  // namespace xbase
