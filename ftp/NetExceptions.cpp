@@ -1,5 +1,7 @@
 #include "ftp/NetExceptions.h"
 
+#include "ftp/NetReply.h"
+
 namespace {
 const char* Description(int n) {
     switch (n) {
@@ -51,3 +53,6 @@ std::string SocketErrorText(int errorNumber) {
 }
 
 ENetSocketError::ENetSocketError(int errorNumber) : ENetException(SocketErrorText(errorNumber)), lastError_(errorNumber) {}
+
+ENetReplyTooLong::ENetReplyTooLong()
+    : ENetException("Reply too long (more than " + std::to_string(MaxReplySize) + " bytes).") {}

@@ -67,6 +67,28 @@ public:
     ENetReadLnMaxLineLengthExceeded() : ENetException("Max line length exceeded.") {}
 };
 
+// A reply larger than MaxReplySize bytes; the connection is closed.
+class ENetReplyTooLong : public ENetException {
+public:
+    ENetReplyTooLong();
+};
+
+// A reply whose first byte came more than ReadTimeout ago and that is still
+// not complete (a server trickling lines); the connection is closed.
+class ENetReplyTimeout : public ENetException {
+public:
+    ENetReplyTimeout() : ENetException("Reply not complete within the read time-out.") {}
+};
+
+// A command line holding CR, LF or NUL, refused before any byte of it is
+// sent; `shown` names it, with those characters written as <CR>, <LF>, <NUL>
+// and never with a password.
+class ENetCommandRefused : public ENetException {
+public:
+    explicit ENetCommandRefused(const std::string& shown)
+        : ENetException("Command refused (a line break or NUL in it): " + shown) {}
+};
+
 class ENetProtocolReplyError : public ENetException {
 public:
     ENetProtocolReplyError(int replyCode, const std::string& message) : ENetException(message), replyErrorCode_(replyCode) {}

@@ -1,5 +1,7 @@
 #include "ftp/NetFTP.h"
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "ftp/NetExceptions.h"
@@ -10,11 +12,17 @@ TNetFTP::TNetFTP() {
 }
 
 void TNetFTP::ConnectToServer(bool login) {
+    const std::string user = "USER " + Username, password = "PASS " + Password;
+    if (login) {
+        // Refused before the server is even reached.
+        CheckCommandLine(user);
+        CheckCommandLine(password);
+    }
     try {
         OpenConnection();
         ReadReply({220});
         if (login) {
-            if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+            if (SendCommand(user, {230, 331}) == 331) SendCommand(password, {230});
             SendCommand(std::string("TYPE ") + (TransferType == TNetFtpTransferType::ftBinary ? "I" : "A"), {200});
             SendCommand("SYST", {200, 215, 500});
         }
@@ -33,13 +41,19 @@ void TNetFTP::RequestPassiveAddress() {
 }
 
 void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteName) {
+    // A name that may not go out stops the store before PASV.
+    const std::string stor = "STOR " + remoteName;
+    CheckCommandLine(stor);
     TNetFileStream file(localPath);
     RequestPassiveAddress();
-    SendLine("STOR " + remoteName);
+    SendLine(stor);
     {
         auto data = std::make_unique<TNetTCPClient>();
         data->SendBufferSize = SendBufferSize;
         data->RecvBufferSize = RecvBufferSize;
+        data->MakeIOHandler = MakeDataIOHandler ? MakeDataIOHandler : MakeIOHandler;
+        // A server that stops reading fails the send instead of holding it.
+        data->ReadTimeout = ReadTimeout;
         data->OnWork = OnWork;
         data->OnWorkBegin = OnWorkBegin;
         // The data connection is closed before the end notification, not
@@ -85,3 +99,11 @@ long long TNetFTP::RemoteFileSize(const std::string& name) {
 }
 
 void TNetFTP::CloseConnection() { TNetTCPClient::CloseConnection(); }
+
+std::string TNetFTP::ShownLine(const std::string& line) const {
+    if (line.size() >= 4 && std::equal(line.begin(), line.begin() + 4, "PASS", [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        }))
+        return "PASS <password>";
+    return TNetTCPClient::ShownLine(line);
+}

@@ -22,6 +22,8 @@ public:
     std::string Password;
     bool Passive = false;
     TNetFtpTransferType TransferType = TNetFtpTransferType::ftBinary;
+    // Makes the transport of each data connection; MakeIOHandler when empty.
+    TNetIOHandlerFactory MakeDataIOHandler;
 
     void ConnectToServer(bool login = true);
     void ChangeFolder(const std::string& folder);
@@ -33,6 +35,9 @@ public:
     // What the last reply to PASV named; the data connection goes to the
     // control connection's peer with its port, whatever address it names.
     const TPassiveAddress& LastPassiveAddress() const { return passive_; }
+
+protected:
+    std::string ShownLine(const std::string& line) const override;
 
 private:
     void RequestPassiveAddress();

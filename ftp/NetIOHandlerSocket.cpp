@@ -22,11 +22,9 @@ constexpr int ConnectWaitStep = 125;  // milliseconds
 // once for every file of a fast run.
 constexpr std::chrono::milliseconds ConnectStepInterval{40};
 
-// The text kept for a failed connect: 10009 and 10038 mean the socket was
-// closed under it, which is no failure of the connect itself.
-std::string ConnectErrorText(int err) {
-    return (err != 0 && err != 10009 && err != 10038) ? SocketErrorText(err) : std::string();
-}
+// The text kept for a failed connect: every error number is a failure, 10009
+// and 10038 (a descriptor closed or replaced under the connect) included.
+std::string ConnectErrorText(int err) { return err != 0 ? SocketErrorText(err) : std::string(); }
 
 // Waits for a connect under way; the waiting thread polls `Finished` and may
 // abandon it through the stop pipe.
@@ -92,20 +90,24 @@ void TNetIOHandlerSocket::Close() {
     if (binding_) binding_->Close();
 }
 
-bool TNetIOHandlerSocket::Readable(int timeoutMs) {
-    if (!Connected()) throw ENetConnClosedGracefully();
-    if (!TNetAntiFreezeBase::ShouldUse()) return binding_->Readable(timeoutMs);
+namespace {
 
-    // Slices of IdleTimeOut, the first taking the remainder, with the window's
-    // messages handled between them.
+// A readiness wait of timeoutMs (-1: no limit), cut into slices of
+// IdleTimeOut (the first taking the remainder) with the window's messages
+// handled between them when the calling thread is the window's.
+template <typename Test, typename Open>
+bool SlicedWait(int timeoutMs, Test ready, Open open) {
+    if (!open()) throw ENetConnClosedGracefully();
+    if (!TNetAntiFreezeBase::ShouldUse()) return ready(timeoutMs);
+
     int idle = std::max(1, TNetAntiFreezeBase::InForce()->IdleTimeOut);
     int remaining = timeoutMs;
     int slice = timeoutMs < 0 ? idle : (timeoutMs > idle ? timeoutMs - ((timeoutMs - 1) / idle) * idle : timeoutMs);
     while (true) {
-        bool ready = binding_->Readable(slice);
-        TNetAntiFreezeBase::DoProcess(!ready);
-        if (ready) return true;
-        if (!Connected()) throw ENetConnClosedGracefully();
+        bool isReady = ready(slice);
+        TNetAntiFreezeBase::DoProcess(!isReady);
+        if (isReady) return true;
+        if (!open()) throw ENetConnClosedGracefully();
         if (remaining >= 0) {
             remaining -= slice;
             if (remaining <= 0) return false;
@@ -113,6 +115,30 @@ bool TNetIOHandlerSocket::Readable(int timeoutMs) {
         slice = idle;
     }
 }
+
+}  // namespace
+
+bool TNetIOHandlerSocket::Readable(int timeoutMs) {
+    return SlicedWait(
+        timeoutMs, [this](int ms) { return binding_->Readable(ms); }, [this] { return Connected(); });
+}
+
+bool TNetIOHandlerSocket::Writable(int timeoutMs) {
+    return SlicedWait(
+        timeoutMs, [this](int ms) { return binding_->Writable(ms); }, [this] { return Connected(); });
+}
+
+long long TNetIOHandlerSocket::Send(const char* data, std::size_t size) {
+    if (!binding_) throw ENetClosedSocket();
+    return binding_->Send(data, size);
+}
+
+long long TNetIOHandlerSocket::Recv(char* data, std::size_t size) {
+    if (!binding_) throw ENetClosedSocket();
+    return binding_->Recv(data, size);
+}
+
+std::string TNetIOHandlerSocket::PeerIP() const { return binding_ ? binding_->PeerIP() : std::string(); }
 
 void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port, const std::string& boundIP, int boundPort,
                                         int timeoutMs) {

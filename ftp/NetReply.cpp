@@ -16,6 +16,19 @@ std::string TNetRFCReply::FormattedText() const {
     return out;
 }
 
+bool IsSafeCommandLine(std::string_view line) { return line.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+
+std::string ShowCommandLine(std::string_view line) {
+    std::string shown;
+    for (char c : line) {
+        if (c == '\r') shown += "<CR>";
+        else if (c == '\n') shown += "<LF>";
+        else if (c == '\0') shown += "<NUL>";
+        else shown += c;
+    }
+    return shown;
+}
+
 std::string TrimBlanks(std::string_view text) {
     std::size_t b = 0, e = text.size();
     while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;

@@ -8,6 +8,15 @@
 #include <vector>
 
 constexpr std::size_t MaxLineLength = 16384;
+// Bytes of one reply, its lines, line ends and blank lines counted: far above
+// any real server's (a long welcome text is a few KiB), low enough that a
+// server cannot exhaust the memory.
+constexpr std::size_t MaxReplySize = 1 << 20;
+
+// True when a command line may go out: no CR, LF or NUL in it.
+bool IsSafeCommandLine(std::string_view line);
+// The line for a message, with CR, LF and NUL written as <CR>, <LF>, <NUL>.
+std::string ShowCommandLine(std::string_view line);
 
 struct TNetRFCReply {
     int NumericCode = 0;

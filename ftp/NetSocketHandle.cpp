@@ -114,8 +114,9 @@ void TNetSocketHandle::Close() {
     fd_ = -1;
 }
 
-bool TNetSocketHandle::Readable(int timeoutMs) {
-    pollfd pfd{fd_, POLLIN, 0};
+namespace {
+bool PollFor(int fd, short events, int timeoutMs) {
+    pollfd pfd{fd, events, 0};
     while (true) {
         int n = ::poll(&pfd, 1, timeoutMs);
         if (n < 0 && errno == EINTR) continue;
@@ -123,11 +124,17 @@ bool TNetSocketHandle::Readable(int timeoutMs) {
         return n > 0;
     }
 }
+}  // namespace
+
+bool TNetSocketHandle::Readable(int timeoutMs) { return PollFor(fd_, POLLIN, timeoutMs); }
+
+bool TNetSocketHandle::Writable(int timeoutMs) { return PollFor(fd_, POLLOUT, timeoutMs); }
 
 long long TNetSocketHandle::Send(const char* data, std::size_t size) {
     if (fd_ < 0) throw ENetClosedSocket();
     while (true) {
-        ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        // Never blocks: the caller waits for room in slices of its own.
+        ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) return n;
         if (errno != EINTR) return -TNetStack::TranslateErrno(errno);
     }

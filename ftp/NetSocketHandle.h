@@ -33,7 +33,10 @@ public:
     // Readiness for reading within timeoutMs (-1: no limit). Returns true on
     // data, end of stream or error; raises ENetSocketError on a failed wait.
     bool Readable(int timeoutMs);
+    // The same for sending: true when bytes can go, or on error.
+    bool Writable(int timeoutMs);
     // Number of bytes sent/received (>= 0) or minus the socket error number.
+    // Send never blocks (-10035 when no byte can go now).
     long long Send(const char* data, std::size_t size);
     long long Recv(char* data, std::size_t size);
 

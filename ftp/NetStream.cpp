@@ -17,14 +17,27 @@ std::string_view TNetMemoryStream::Read(std::size_t count) {
 }
 
 TNetFileStream::TNetFileStream(const std::string& path) : path_(path) {
-    // POSIX opens never lock out other readers or writers.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is sent, and a symbolic link is never followed: a
+    // link would let any file the program can read be uploaded, and a FIFO
+    // or device could block the open or the reads for ever. The type is
+    // looked at before the open (nothing else is opened at all) and again on
+    // what was opened (the entry may have changed in between). O_NONBLOCK
+    // keeps a FIFO from blocking the open; it changes nothing for a regular
+    // file. POSIX opens never lock out other readers or writers.
+    const std::string cannot = "Cannot open file " + path;
     struct stat st {};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EFOpenError(cannot + (S_ISLNK(st.st_mode) ? ": a symbolic link is not sent" : ": not a regular file"));
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd_ < 0) {
+        if (errno == ELOOP) throw EFOpenError(cannot + ": a symbolic link is not sent");
+        throw EFOpenError(cannot);
+    }
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;
+        throw EFOpenError(cannot + ": not a regular file");
     }
-    if (fd_ < 0) throw EFOpenError("Cannot open file " + path);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

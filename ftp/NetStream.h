@@ -27,8 +27,10 @@ private:
     std::size_t pos_ = 0;
 };
 
-// A local file opened for reading, shared with other readers and writers.
-// Raises EFOpenError ("Cannot open file %s") when it cannot be opened.
+// A local regular file opened for reading, shared with other readers and
+// writers. Raises EFOpenError ("Cannot open file %s") when it cannot be
+// opened, with ": not a regular file" or ": a symbolic link is not sent"
+// after the path for anything else (a FIFO, a device, a folder, a link).
 class TNetFileStream : public TNetStream {
 public:
     explicit TNetFileStream(const std::string& path);

@@ -2,33 +2,38 @@
 // One TCP connection with line and stream input/output and numbered replies,
 // and the client that opens it.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ftp/NetComponent.h"
+#include "ftp/NetIOHandler.h"
 #include "ftp/NetReply.h"
 #include "ftp/NetStream.h"
 
 class TNetSocketHandle;
 
 // Input/output over one socket.
-class TNetIOHandlerSocket : public TNetComponent {
+class TNetIOHandlerSocket : public TNetComponent, public TNetIOHandler {
 public:
     TNetIOHandlerSocket();
     ~TNetIOHandlerSocket() override;
 
     // A fresh socket record.
-    void Open();
-    bool Connected() const;
-    void Close();
+    void Open() override;
+    bool Connected() const override;
+    void Close() override;
     TNetSocketHandle* Binding() { return binding_.get(); }
     const TNetSocketHandle* Binding() const { return binding_.get(); }
-    // Waits up to timeoutMs (-1: no limit) for data, in anti-freeze slices
-    // when the calling thread is the window's. Raises ENetConnClosedGracefully
-    // when the socket is closed.
-    bool Readable(int timeoutMs);
-    // Connects on a connect thread with the given time-out.
-    void ConnectClient(const std::string& ip, int port, const std::string& boundIP, int boundPort, int timeoutMs);
+    bool Readable(int timeoutMs) override;
+    bool Writable(int timeoutMs) override;
+    long long Send(const char* data, std::size_t size) override;
+    long long Recv(char* data, std::size_t size) override;
+    std::string PeerIP() const override;
+    // Connects at once when the connect ends at once, otherwise on a connect
+    // thread with the given time-out.
+    void ConnectClient(const std::string& ip, int port, const std::string& boundIP, int boundPort,
+                       int timeoutMs) override;
 
     bool UseNagle = true;
 
@@ -51,15 +56,22 @@ public:
     virtual void CloseConnection();
     void DropSocket();
 
+    // Raises ENetCommandRefused, before any byte goes out, for a text that
+    // holds CR, LF or NUL.
     void SendLine(const std::string& text);
     std::string ReadTextLine();
+    // One reply: at most MaxReplySize bytes, complete within ReadTimeout of
+    // its first byte; past either the connection is closed and
+    // ENetReplyTooLong / ENetReplyTimeout raised.
     int ReadReply(const TReplyCodes& accepted);
     int SendCommand(const std::string& text, const TReplyCodes& accepted);
     void SendStream(TNetStream& stream);
 
     const TNetRFCReply& LastCmdResult() const { return lastReply_; }
-    TNetIOHandlerSocket* IOHandler() { return ioHandler_.get(); }
-    const TNetIOHandlerSocket* IOHandler() const { return ioHandler_.get(); }
+    TNetIOHandler* IOHandler() { return ioHandler_.get(); }
+    const TNetIOHandler* IOHandler() const { return ioHandler_.get(); }
+    // Makes the transport when the connection is opened; a socket when empty.
+    TNetIOHandlerFactory MakeIOHandler;
     // Bytes received and not yet consumed.
     std::size_t InputBufferSize() const { return inputBuffer_.Size(); }
 
@@ -69,10 +81,17 @@ protected:
     void PrepareHandler();
     void CheckForDisconnect(bool raise, bool ignoreBuffer);
     int ReadFromStack();
+    // The same with its own wait (-1: no limit); nothing when the wait ended
+    // without data.
+    std::optional<int> ReceiveWithin(int timeoutMs);
+    // Raises ENetCommandRefused for a line that may not go out.
+    void CheckCommandLine(const std::string& line) const;
+    // How a refused line is named in its error; a password is never shown.
+    virtual std::string ShownLine(const std::string& line) const;
     void WriteBuffer(const char* data, std::size_t size);
 
 private:
-    std::unique_ptr<TNetIOHandlerSocket> ioHandler_;
+    std::unique_ptr<TNetIOHandler> ioHandler_;
     TNetInputBuffer inputBuffer_;
     bool closedGracefully_ = false;
     TNetRFCReply lastReply_;

@@ -162,6 +162,32 @@ TEST(AntiFreezeTest, ReadTimeoutIsSlicedWithTheRemainderFirst) {
     client.CloseConnection();
 }
 
+// A peer that never reads: the send waits in slices, serving the window
+// between them, and fails once no byte has moved for the read time-out.
+TEST(AntiFreezeTest, StalledSendIsSlicedAndTimesOut) {
+    LoopbackPort listening(LoopbackPort::Mode::Listening);
+    TNetAntiFreeze af;
+    af.IdleTimeOut = 40;
+    int idleCalls = 0;
+    af.ProcessMessages = [&](bool) { ++idleCalls; };
+    TNetTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = listening.Port();
+    client.ReadTimeout = 130;  // 10 + 40 + 40 + 40 once nothing moves
+    client.OpenConnection();
+    const int afterConnect = idleCalls;
+    TNetMemoryStream big(std::string(32 << 20, 'd'));
+    try {
+        client.SendStream(big);
+        FAIL() << "no error";
+    } catch (const ENetSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10060);
+        EXPECT_EQ(std::string(e.what()), "Socket Error # 10060\r\nConnection timed out.");
+    }
+    EXPECT_GE(idleCalls - afterConnect, 4);
+    EXPECT_FALSE(client.IsOpen());  // part of a block may have gone: the socket is dropped
+}
+
 TEST(AntiFreezeTest, WaitsOfAnotherThreadAreNotSliced) {
     ScriptedFtpServer server({ScriptStep{false, "", Action::Silent}});
     TNetAntiFreeze af;

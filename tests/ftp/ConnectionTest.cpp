@@ -49,6 +49,21 @@ TEST_P(GreetingTest, ReadsTheWholeGreetingOrFails) {
     EXPECT_TRUE(server.Commands().empty());  // nothing sent, QUIT least of all
 }
 
+// A multi-line greeting of exactly `total` bytes, line ends included.
+GreetingCase GreetingOfSize(const char* name, std::size_t total, std::string error) {
+    GreetingCase c{name, "", Action::None, std::move(error), {}};
+    const std::size_t lineBytes = 16000;
+    while (total - c.bytes.size() > lineBytes + 16) {
+        c.bytes += "220-" + std::string(lineBytes - 6, 'y') + "\r\n";
+        c.text.push_back(std::string(lineBytes - 6, 'y'));
+    }
+    std::string last(total - c.bytes.size() - 6, 'z');
+    c.bytes += "220 " + last + "\r\n";
+    c.text.push_back(last);
+    if (!c.error.empty()) c.text.clear();
+    return c;
+}
+
 const std::string LineOf16384 = "220 " + std::string(16384 - 5, 'x') + "\r\n";  // 16384 bytes before LF
 const std::string LineOf16385 = "220 " + std::string(16385 - 5, 'x') + "\r\n";
 
@@ -64,7 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
         GreetingCase{"NotReady", "421 Too many users\r\n", Action::None, "Too many users\r\n", {}},
         GreetingCase{"ClosesMidReply", "220-partial\r\n220 rea", Action::CloseControl, "Connection Closed Gracefully.", {}},
         GreetingCase{"ClosesBeforeReply", "", Action::CloseControl, "Connection Closed Gracefully.", {}},
-        GreetingCase{"Silent", "", Action::Silent, "Read Timeout", {}}),
+        GreetingCase{"Silent", "", Action::Silent, "Read Timeout", {}},
+        GreetingOfSize("LargestReply", 1 << 20, ""),
+        GreetingOfSize("ReplyTooLong", (1 << 20) + 1, "Reply too long (more than 1048576 bytes).")),
     [](const testing::TestParamInfo<GreetingCase>& info) { return info.param.name; });
 
 TEST(ConnectionTest, ReadTimeoutLeavesTheConnectionOpenAndTheLateReplyReadable) {

@@ -1,6 +1,10 @@
 // The FTP commands against a scripted server: exact command order, accepted
 // codes, passive transfers and their failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "ftp/NetExceptions.h"
 #include "ftp/NetFTP.h"
@@ -248,6 +252,48 @@ TEST(StoreFileTest, MissingLocalFileSendsNothing) {
     EXPECT_EQ(error, "Cannot open file " + missing);
     EXPECT_EQ(server.Commands(), LoginCommands);
 }
+
+struct LocalEntryCase {
+    const char* name;
+    std::function<void(const std::string& path, const std::string& target)> make;
+    std::string suffix;
+};
+
+class LocalEntryTest : public testing::TestWithParam<LocalEntryCase> {};
+
+// Only regular files are sent: a FIFO must not block the open, a link is
+// never followed (whatever it points at), and nothing is sent for either.
+TEST_P(LocalEntryTest, OnlyARegularFileIsOpened) {
+    TempFile outside(PatternBytes(100), "passwd");
+    TempFile folder("", "other.xml");
+    const std::string path = folder.Dir() + "/0101 26.xml";
+    GetParam().make(path, outside.Path());
+    ScriptedFtpServer server(Login);
+    std::string error = RunSession(server, [&](TNetFTP& ftp) {
+        ftp.ConnectToServer();
+        ftp.StoreFile(path, "0101 26.xml");
+    });
+    EXPECT_EQ(error, "Cannot open file " + path + GetParam().suffix);
+    EXPECT_EQ(server.Commands(), LoginCommands);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, LocalEntryTest,
+    testing::Values(
+        LocalEntryCase{"Fifo", [](const std::string& p, const std::string&) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+                       ": not a regular file"},
+        LocalEntryCase{"Folder", [](const std::string& p, const std::string&) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); },
+                       ": not a regular file"},
+        LocalEntryCase{"LinkOutside",
+                       [](const std::string& p, const std::string& t) { ASSERT_EQ(::symlink(t.c_str(), p.c_str()), 0); },
+                       ": a symbolic link is not sent"},
+        LocalEntryCase{"LinkBeside",
+                       [](const std::string& p, const std::string&) { ASSERT_EQ(::symlink("other.xml", p.c_str()), 0); },
+                       ": a symbolic link is not sent"},
+        LocalEntryCase{"DanglingLink",
+                       [](const std::string& p, const std::string&) { ASSERT_EQ(::symlink("gone.xml", p.c_str()), 0); },
+                       ": a symbolic link is not sent"}),
+    [](const testing::TestParamInfo<LocalEntryCase>& info) { return info.param.name; });
 
 TEST(StoreFileTest, RefusedDataConnectionLeavesTheStorReplyUnread) {
     TempFile file("data");

@@ -58,7 +58,7 @@ ScriptedFtpServer::~ScriptedFtpServer() {
     char c = 1;
     [[maybe_unused]] ssize_t n = ::write(stopPipe_[1], &c, 1);
     thread_.join();
-    for (int fd : {listenFd_, dataListenFd_, stopPipe_[0], stopPipe_[1], signalPipe_[0], signalPipe_[1]})
+    for (int fd : {listenFd_, dataListenFd_, stopPipe_[0], stopPipe_[1], signalPipe_[0], signalPipe_[1], heldDataFd_})
         if (fd >= 0) ::close(fd);
 }
 
@@ -138,6 +138,26 @@ bool ScriptedFtpServer::SendAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// Sends `bytes` over and over until the client goes away or the server is
+// stopped; a client that stops reading leaves it waiting, not sending.
+void ScriptedFtpServer::Repeat(int fd, const std::string& bytes, int intervalMs) {
+    std::string block;
+    while (intervalMs == 0 && block.size() < 65536) block += bytes;
+    if (block.empty()) block = bytes;
+    while (true) {
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {stopPipe_[0], POLLIN, 0}};
+        int n = ::poll(fds, 2, -1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || fds[1].revents != 0 || (fds[0].revents & (POLLERR | POLLHUP)) != 0) return;
+        ssize_t sent = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
+        if (intervalMs > 0) {
+            pollfd stop{stopPipe_[0], POLLIN, 0};
+            if (::poll(&stop, 1, intervalMs) != 0) return;
+        }
+    }
+}
+
 void ScriptedFtpServer::ReceiveData() {
     if (!WaitReadable(dataListenFd_)) return;
     sockaddr_in local{};
@@ -201,6 +221,15 @@ void ScriptedFtpServer::Run() {
             break;
         }
         if (step.action == ScriptStep::Action::ReceiveData) ReceiveData();
+        if (step.action == ScriptStep::Action::HoldData && WaitReadable(dataListenFd_)) {
+            heldDataFd_ = ::accept4(dataListenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            std::lock_guard lock(mutex_);
+            ++dataConnections_;
+        }
+        if (step.action == ScriptStep::Action::Flood || step.action == ScriptStep::Action::Trickle) {
+            Repeat(fd, reply, step.action == ScriptStep::Action::Flood ? 0 : 100);
+            break;
+        }
         if (step.action == ScriptStep::Action::CloseControl) {
             ::close(fd);
             return;

@@ -18,6 +18,9 @@ struct ScriptStep {
         CloseControl,   // after the reply: close the control connection
         Silent,         // send nothing more; wait until the client goes away
         WaitForSignal,  // before the reply: wait until Signal() is called
+        HoldData,       // after the reply: accept the data connection and never read from it
+        Flood,          // send the reply again and again, as fast as it goes, until the client goes away
+        Trickle,        // the same, once every 100 ms
     };
     bool readCommand = true;  // false for the greeting
     std::string reply;        // raw bytes; "{PASV}" becomes h1,h2,h3,h4,p1,p2 of the data listener
@@ -57,6 +60,7 @@ private:
     bool ReadLine(int fd, std::string& buffer, std::string& line);
     bool WaitReadable(int fd);
     bool SendAll(int fd, const std::string& bytes);
+    void Repeat(int fd, const std::string& bytes, int intervalMs);
     void ReceiveData();
     void Fail(const std::string& why);
 
@@ -70,6 +74,7 @@ private:
     std::vector<std::string> commands_;
     std::string data_, dataLocal_, failure_;
     int dataConnections_ = 0;
+    int heldDataFd_ = -1;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
