@@ -177,6 +177,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::DeleteGridRows() {
+    // The run sends and marks the rows it started with; none goes meanwhile.
+    if (UploadRunning()) return messages_->Beep();
     if (!MemTable_Import.Active() || MemTable_Import.IsEmpty()) return;
     std::vector<std::size_t> rows;
     for (const QModelIndex& index : DBGrid3->selectionModel()->selectedRows())

@@ -11,6 +11,8 @@ int ShowBox(QMessageBox::Icon icon, const char* caption, const std::string& text
             QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, QString::fromUtf8(caption), QString::fromStdString(text), buttons,
                     QApplication::activeWindow());
+    // Texts come from servers, file names and tables: never rendered as rich text.
+    box.setTextFormat(Qt::PlainText);
     return box.exec();
 }
 

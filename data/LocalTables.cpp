@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "data/FileNames.h"
+#include "rtl/PathNames.h"
 
 void UpdateFileLog(TDbfTable& fileLog, const FileLogRow& row) {
     if (fileLog.Seek(row.fileName, true)) fileLog.Edit();
@@ -43,8 +44,9 @@ void WriteUpLogRow(TDbfTable& upLog, const UpLogRow& row) {
 }
 
 std::string NamePart(std::string_view path) {
-    const size_t cut = path.find_last_of("\\/:");
-    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+    std::size_t start = path.size();
+    while (start > 0 && !IsNameSeparator(path[start - 1])) --start;
+    return std::string(path.substr(start));
 }
 
 bool FileLogIndexExists(const std::string& programFolder) {

@@ -42,7 +42,8 @@ struct UpLogRow {
 UpLogRow MakeUpLogRow(std::string_view ftpHost, std::string_view uploadPath, long long transferred);
 void WriteUpLogRow(TDbfTable& upLog, const UpLogRow& row);
 
-// The text after the last "\", "/" or ":" of a path.
+// The text after the last separator of a path (IsNameSeparator): on POSIX
+// after the last "/", so ":" and "\" stay part of the name.
 std::string NamePart(std::string_view path);
 
 // Whether the program folder holds FileLog.CDX (any letter case).

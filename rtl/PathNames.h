@@ -1,5 +1,7 @@
 #pragma once
-// Where the name part of a path begins: after the last separator.
+// Which characters end a folder in a path. On Windows "\", "/" and ":" do;
+// on POSIX only "/" does, so a file's name there is its whole directory
+// entry, ":" and "\" included.
 
-// Whether `c` separates folders from names on this system.
+// True for a character that separates folders (or a drive) from a name.
 bool IsNameSeparator(char c);

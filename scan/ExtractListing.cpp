@@ -1,6 +1,7 @@
 #include "scan/ExtractListing.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,11 +21,6 @@ bool MatchesXmlPattern(const std::string& name) {
     return true;
 }
 
-std::string WithSeparator(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') return folder;
-    return folder + '/';
-}
-
 }  // namespace
 
 bool DirectoryExists(const std::string& path) {
@@ -37,12 +33,15 @@ std::vector<ExtractFile> ListExtractFiles(const std::string& folder) {
     std::vector<ExtractFile> files;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir) return files;
-    const std::string prefix = WithSeparator(folder);
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.' || !MatchesXmlPattern(name)) continue;
+        // The entry itself, never what a link points at: links, FIFOs,
+        // devices and sockets are left out, so nothing outside the folder is
+        // listed and nothing listed can block a read.
         struct stat st {};
-        if (::stat((prefix + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::fstatat(::dirfd(dir.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
         files.push_back({name, FromUnixTime(static_cast<long long>(st.st_mtime))});
     }
     std::sort(files.begin(), files.end(), [](const ExtractFile& a, const ExtractFile& b) { return a.Name < b.Name; });

@@ -17,6 +17,21 @@ std::string Copy(const std::string& text, long position, std::size_t count) {
     return text.substr(start, count);
 }
 
+// Drops the files whose names hold a control character, each with a message:
+// such a name could carry commands to the server, so it is never listed.
+std::vector<ExtractFile> WithoutControlCharacters(std::vector<ExtractFile> files, TScanMessages& messages) {
+    std::vector<ExtractFile> kept;
+    kept.reserve(files.size());
+    for (ExtractFile& file : files) {
+        if (HasControlCharacter(file.Name))
+            messages.ErrorMessage("\"" + EscapedFileName(file.Name) +
+                                  "\" is not listed: its name holds control characters.");
+        else
+            kept.push_back(std::move(file));
+    }
+    return kept;
+}
+
 bool HasValidDate(const std::string& fileName) {
     return TryStrToDate(ExtractDateText(fileName)).has_value();
 }
@@ -35,6 +50,28 @@ void ScanFile(const ExtractFile& file, bool initialMode, TDbfTable& settings, TD
 
 }  // namespace
 
+bool HasControlCharacter(std::string_view name) {
+    for (const char c : name) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) return true;
+    }
+    return false;
+}
+
+std::string EscapedFileName(std::string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : name) {
+        const auto code = static_cast<unsigned char>(c);
+        if (c == '\r') shown += "\\r";
+        else if (c == '\n') shown += "\\n";
+        else if (c == '\t') shown += "\\t";
+        else if (code < 0x20 || code == 0x7F) shown += {'\\', 'x', kHex[code >> 4], kHex[code & 0xF]};
+        else shown += c;
+    }
+    return shown;
+}
+
 std::string ExtractDateText(const std::string& fileName) {
     const std::size_t dot = fileName.find('.');
     const long p = dot == std::string::npos ? 0 : static_cast<long>(dot) + 1;
@@ -49,7 +86,9 @@ void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTabl
     std::vector<ExtractFile> files;
     if (DirectoryExists(sourceFolder)) {
         std::filesystem::current_path(sourceFolder);
-        files = ListExtractFiles(sourceFolder);
+        // The folder is now the current directory; a relative source folder
+        // named again from here would be another folder (or none).
+        files = WithoutControlCharacters(ListExtractFiles("."), messages);
     } else {
         messages.PlainMessage("Invalid Directory Path!");
     }

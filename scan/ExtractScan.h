@@ -3,6 +3,7 @@
 // folder, one row per extract file not yet in the file log ("No") and, in
 // mode "1", one per logged file modified on or after LASTCOPY ("Yes").
 #include <string>
+#include <string_view>
 
 class TDbfTable;
 class TTransferList;
@@ -18,6 +19,12 @@ public:
 // The date text of an extract file name: the six characters before its
 // first ".", joined as "MM/DD/YY" (shorter when the name is).
 std::string ExtractDateText(const std::string& fileName);
+
+// True when a name holds a control character (a code below 32, or 127).
+// Such a file is left out of the list with an error message naming it.
+bool HasControlCharacter(std::string_view name);
+// The name with its control characters shown: \r, \n, \t, else \xNN.
+std::string EscapedFileName(std::string_view name);
 
 // Makes `sourceFolder` the current directory (kept afterwards), as the
 // program always has. Errors other than a bad file date leave as exceptions;

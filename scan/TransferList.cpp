@@ -19,9 +19,9 @@ bool SameName(std::string_view a, std::string_view b) {
            });
 }
 
-std::string DateText(TDateTime value) { return value == 0 ? std::string() : DateToStr(value); }
-
 }  // namespace
+
+std::string TransferDateText(TDateTime value) { return value == 0 ? std::string() : DateToStr(value); }
 
 TTransferList::TTransferList(std::string componentName) : name_(std::move(componentName)) {}
 
@@ -107,9 +107,9 @@ void TTransferList::SetCurrent(std::size_t index) {
 std::string TTransferList::ReadText(std::string_view field) const {
     if (rows_.empty()) return {};
     const TransferRow& row = Current();
-    if (SameName(field, "DATE")) return DateText(row.Date);
+    if (SameName(field, "DATE")) return TransferDateText(row.Date);
     if (SameName(field, "FILENAME")) return row.FileName;
-    if (SameName(field, "FILCREATED")) return DateText(row.FilCreated);
+    if (SameName(field, "FILCREATED")) return TransferDateText(row.FilCreated);
     if (SameName(field, "COPIED")) return row.Copied;
     throw EDatabaseError(name_ + ": Field '" + std::string(field) + "' not found");
 }
@@ -120,4 +120,4 @@ TDateTime TTransferList::ReadDate(std::string_view field) const {
     throw EDatabaseError(name_ + ": Field '" + std::string(field) + "' not found");
 }
 
-std::string TTransferList::FilCreatedText() const { return DateText(Current().FilCreated); }
+std::string TTransferList::FilCreatedText() const { return TransferDateText(Current().FilCreated); }

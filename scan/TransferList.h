@@ -22,6 +22,9 @@ struct TransferRow {
     std::string Copied;          // COPIED, "No" or "Yes"
 };
 
+// A date column read as text: the short date, empty for the zero date.
+std::string TransferDateText(TDateTime value);
+
 class TTransferList {
 public:
     static constexpr std::size_t kFileNameWidth = 25;

@@ -41,9 +41,10 @@ void TUploadRun::Run() {
         SaveLog(upLog_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
         ftp_.ConnectToServer(true);
         if (!values_.RemoteFolder.empty()) ftp_.ChangeFolder(values_.RemoteFolder);
+        stored_.clear();
         if (list_.RecNo() > 0) SendListedFiles();
         ftp_.CloseConnection();
-        MarkListedFiles();
+        MarkStoredFiles();
         StampLastCopy(settings_);
         view_.SetQuitEnabled(true);
         view_.ShowMessage(kAllFinishedMessage);
@@ -69,20 +70,24 @@ bool TUploadRun::ReadLogin() {
 }
 
 void TUploadRun::SendListedFiles() {
+    // The run walks a copy of the rows by a position of its own: the grid
+    // moves the list's current row, and the window handles the user's
+    // gestures while the client waits for the server.
     list_.First();
-    view_.SetTotalParts(static_cast<int>(list_.RecordCount()));
+    const std::vector<TransferRow> rows = list_.Rows();
+    view_.SetTotalParts(static_cast<int>(rows.size()));
     int k = 1;
-    while (!list_.Eof()) {
-        SendOneFile();
-        list_.Next();
+    for (const TransferRow& row : rows) {
+        SendOneFile(row);
+        stored_.push_back(row);
         view_.SetPartsComplete(k);
         ++k;
     }
 }
 
-void TUploadRun::SendOneFile() {
+void TUploadRun::SendOneFile(const TransferRow& row) {
     // SourceFolder is read for every file: a Save during the run may change it.
-    values_.UploadPath = values_.SourceFolder + list_.FileNameText();
+    values_.UploadPath = values_.SourceFolder + row.FileName;
     const std::string name = NamePart(values_.UploadPath);
     view_.SetStatusText(kUploadingText + name, true);
 
@@ -105,11 +110,11 @@ void TUploadRun::CheckStoredSize(const std::string& remoteName, long long sentBy
         throw EUploadSizeMismatch(SizeMismatchMessage(remoteName, remoteBytes, sentBytes));
 }
 
-void TUploadRun::MarkListedFiles() {
-    // A list never filled, or emptied in the grid, is walked as empty.
-    if (list_.RecNo() <= 0) return;
-    for (list_.First(); !list_.Eof(); list_.Next())
-        UpdateFileLog(fileLog_, FileLogRow{list_.DateValue(), list_.FileNameText(), list_.FilCreatedText()});
+void TUploadRun::MarkStoredFiles() {
+    // Exactly the files this run stored and the server confirmed, in the
+    // order they were sent; rows deleted or never reached are not marked.
+    for (const TransferRow& row : stored_)
+        UpdateFileLog(fileLog_, FileLogRow{row.Date, row.FileName, TransferDateText(row.FilCreated)});
 }
 
 void TUploadRun::NetFTP1WorkBegin(TNetComponent&, TWorkMode, long long workCountMax) {

@@ -5,15 +5,16 @@
 // LASTCOPY. Errors leave Run() as exceptions, with the view left as the
 // failing step found it.
 #include <string>
+#include <vector>
 
 #include "ftp/NetComponent.h"
 #include "rtl/Exceptions.h"
+#include "scan/TransferList.h"
 #include "upload/LoginFile.h"
 
 class IUploadView;
 class TDbfTable;
 class TNetFTP;
-class TTransferList;
 
 // The working values the run reads and writes. They are references because
 // the window owns them, and a Save during a run may change SourceFolder,
@@ -63,9 +64,9 @@ public:
 private:
     bool ReadLogin();
     void SendListedFiles();
-    void SendOneFile();
+    void SendOneFile(const TransferRow& row);
     void CheckStoredSize(const std::string& remoteName, long long sentBytes);
-    void MarkListedFiles();
+    void MarkStoredFiles();
 
     IUploadView& view_;
     TUploadValues values_;
@@ -76,6 +77,8 @@ private:
     TNetFTP& ftp_;
     // What the client announced for the file being sent.
     long long announcedBytes_ = -1;
+    // The rows this run stored and the server confirmed; the file log marks these.
+    std::vector<TransferRow> stored_;
 };
 
 // "The server holds R bytes of NAME, but S were sent."

@@ -85,8 +85,8 @@ struct WindowRun {
 WindowRun RunWindow(const qz::test::RealFtpServer& server, const std::string& source, int files, bool antiFreeze) {
     qztest::ProgramFolder folder;
     folder.WriteSettings({"ABC", "ABC", "OnQ", "06/16/05", source, ""});
-    const std::string login = std::string(QZ_QELADMIN) + " login '" + folder.Path() + "' ABC 127.0.0.1 " +
-                              server.User() + " " + server.Password() + " window >/dev/null";
+    const std::string login = "printf '%s\\n' '" + server.Password() + "' | " + std::string(QZ_QELADMIN) +
+                              " login '" + folder.Path() + "' ABC 127.0.0.1 " + server.User() + " - window >/dev/null";
     Check(std::system(login.c_str()) == 0, "qeladmin login failed");
     auto messages = std::make_shared<CountingMessages>();
     TForm1 form(folder.Path(), messages);

@@ -129,8 +129,9 @@ public:
     }
     // The login file, written as the administrator does.
     void Login(const std::string& user, const std::string& password, const std::string& remoteFolder) {
-        Run(std::string(QZ_QELADMIN) + " login " + Quoted(w.Folder().Path()) + " ABC 127.0.0.1 " + Quoted(user) +
-            " " + Quoted(password) + (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
+        Run("printf '%s\\n' " + Quoted(password) + " | " + std::string(QZ_QELADMIN) + " login " +
+            Quoted(w.Folder().Path()) + " ABC 127.0.0.1 " + Quoted(user) + " -" +
+            (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
     }
     TForm1& Show() {
         TForm1& form = w.Show();

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "data/LocalTables.h"
+#include "rtl/PathNames.h"
 #include "tests/data/TestSupport.h"
 
 namespace {
@@ -122,19 +123,34 @@ TEST_F(LocalTables, UpLogRowsOnlyGrow) {
 
 struct NameCase {
     const char* path;
-    const char* name;
+    const char* posix;     // only "/" separates
+    const char* windows;   // "\\", "/" and ":" separate
 };
 
 class NameParts : public ::testing::TestWithParam<NameCase> {};
 
-TEST_P(NameParts, AreTheTextAfterTheLastSeparator) { EXPECT_EQ(NamePart(GetParam().path), GetParam().name); }
+TEST_P(NameParts, AreTheTextAfterTheLastSeparator) {
+    const bool windows = IsNameSeparator('\\');
+    EXPECT_EQ(NamePart(GetParam().path), windows ? GetParam().windows : GetParam().posix);
+}
 
-INSTANTIATE_TEST_SUITE_P(Paths, NameParts,
-                         ::testing::Values(NameCase{"C:\\Trans\\061505.xml", "061505.xml"},
-                                           NameCase{"/srv/trans/061505.xml", "061505.xml"},
-                                           NameCase{"C:061505.xml", "061505.xml"}, NameCase{"061505.xml", "061505.xml"},
-                                           NameCase{"", ""}, NameCase{"/srv/trans/", ""},
-                                           NameCase{"\\\\SERVER\\a/b\\c.xml", "c.xml"}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NameParts,
+    ::testing::Values(NameCase{"C:\\Trans\\061505.xml", "C:\\Trans\\061505.xml", "061505.xml"},
+                      NameCase{"/srv/trans/061505.xml", "061505.xml", "061505.xml"},
+                      NameCase{"C:061505.xml", "C:061505.xml", "061505.xml"},
+                      NameCase{"061505.xml", "061505.xml", "061505.xml"}, NameCase{"", "", ""},
+                      NameCase{"/srv/trans/", "", ""},
+                      NameCase{"\\\\SERVER\\a/b\\c.xml", "b\\c.xml", "c.xml"},
+                      NameCase{"a:b", "a:b", "b"}, NameCase{"a\\b", "a\\b", "b"},
+                      NameCase{"/srv/trans/a:SALES010126.xml", "a:SALES010126.xml", "SALES010126.xml"},
+                      NameCase{"/srv/trans/b:SALES010126.xml", "b:SALES010126.xml", "SALES010126.xml"}));
+
+TEST(NameSeparators, FollowThePlatform) {
+    EXPECT_TRUE(IsNameSeparator('/'));
+    for (char c : {'a', '.', ' ', '\0', '*'}) EXPECT_FALSE(IsNameSeparator(c)) << c;
+    EXPECT_EQ(IsNameSeparator('\\'), IsNameSeparator(':'));
+}
 
 // --- the index rebuild ----------------------------------------------------------------
 

@@ -1,11 +1,16 @@
 // qeladmin login and check, run as the binary.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,10 +29,14 @@ struct Result {
     std::string output;   // stdout and stderr together
 };
 
-Result Qeladmin(const std::vector<std::string>& args) {
+// Runs qeladmin with `input` (when given) as its standard input, else with
+// an empty one.
+Result Qeladmin(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt) {
     std::string command = QZ_QELADMIN;
     for (const std::string& a : args) command += " '" + a + "'";
-    command += " 2>&1";
+    const fs::path inputFile = fs::temp_directory_path() / ("qz-qeladmin-input-" + std::to_string(::getpid()));
+    std::ofstream(inputFile, std::ios::binary | std::ios::trunc) << input.value_or("");
+    command += " <'" + inputFile.string() + "' 2>&1";
     Result r;
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return r;
@@ -36,7 +45,16 @@ Result Qeladmin(const std::vector<std::string>& args) {
     while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, got);
     const int status = ::pclose(pipe);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    fs::remove(inputFile);
     return r;
+}
+
+// `qeladmin login` with the password on its standard input ("-" in its place).
+Result Login(const std::string& dir, const std::string& locationCode, const std::string& host,
+             const std::string& user, const std::string& password, const std::string& remoteFolder = "") {
+    std::vector<std::string> args = {"login", dir, locationCode, host, user, "-"};
+    if (!remoteFolder.empty()) args.push_back(remoteFolder);
+    return Qeladmin(args, password + "\n");
 }
 
 class TempDir {
@@ -60,8 +78,9 @@ private:
 
 TEST(QeladminLogin, WritesWhatTheProgramReads) {
     TempDir dir;
-    const Result r = Qeladmin({"login", dir.Str(), "NYC01", "ftp.example.com", "hotel", "s3cret!", "/in/NYC01"});
+    const Result r = Login(dir.Str(), "NYC01", "ftp.example.com", "hotel", "s3cret!", "/in/NYC01");
     ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.find("s3cret!"), std::string::npos) << r.output;
     const std::string path = dir.Str() + "/NYC01.DAT";
     EXPECT_EQ(fs::file_size(path), 102u);   // 100 columns and CR LF
     const auto login = ReadLoginFile(dir.Str(), "NYC01");
@@ -74,7 +93,7 @@ TEST(QeladminLogin, WritesWhatTheProgramReads) {
 
 TEST(QeladminLogin, WithoutRemoteFolderTheFolderIsBlank) {
     TempDir dir;
-    ASSERT_EQ(Qeladmin({"login", dir.Str(), "X", "h", "u", "p"}).exitCode, 0);
+    ASSERT_EQ(Login(dir.Str(), "X", "h", "u", "p").exitCode, 0);
     const auto login = ReadLoginFile(dir.Str(), "X");
     ASSERT_TRUE(login);
     EXPECT_EQ(login->RemoteFolder, "");
@@ -84,29 +103,113 @@ struct TooLongCase { std::string name; std::vector<std::string> values; std::str
 class QeladminLoginTooLong : public ::testing::TestWithParam<TooLongCase> {};
 TEST_P(QeladminLoginTooLong, RefusedWithoutWriting) {
     TempDir dir;
-    std::vector<std::string> args = {"login", dir.Str(), "LOC"};
-    args.insert(args.end(), GetParam().values.begin(), GetParam().values.end());
-    const Result r = Qeladmin(args);
+    const std::vector<std::string>& v = GetParam().values;
+    const Result r = Login(dir.Str(), "LOC", v[0], v[1], v[2], v.size() > 3 ? v[3] : "");
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.output.find(GetParam().field), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("column holds"), std::string::npos) << r.output;
+    if (GetParam().field == "PASSWORD") {
+        EXPECT_EQ(r.output.find(v[2]), std::string::npos) << r.output;   // never the password
+    }
     EXPECT_FALSE(fs::exists(dir.Str() + "/LOC.DAT"));
 }
-const std::string k21(21, 'h'), k41(41, 'f');
+const std::string k21(21, 'h'), k41(41, 'f'), kLongPassword = "s3cret!s3cret!s3cret!";
 INSTANTIATE_TEST_SUITE_P(Cases, QeladminLoginTooLong, ::testing::Values(
     TooLongCase{"Host", {k21, "u", "p"}, "HOST"},
     TooLongCase{"User", {"h", k21, "p"}, "USER"},
-    TooLongCase{"Password", {"h", "u", k21}, "PASSWORD"},
+    TooLongCase{"Password", {"h", "u", kLongPassword}, "PASSWORD"},
     TooLongCase{"RemoteFolder", {"h", "u", "p", k41}, "REMOTEFOLDER"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(QeladminLogin, ExactWidthsAreAccepted) {
     TempDir dir;
-    ASSERT_EQ(Qeladmin({"login", dir.Str(), "LOC", std::string(20, 'h'), std::string(20, 'u'),
-                        std::string(20, 'p'), std::string(40, 'f')}).exitCode, 0);
+    ASSERT_EQ(Login(dir.Str(), "LOC", std::string(20, 'h'), std::string(20, 'u'), std::string(20, 'p'),
+                    std::string(40, 'f')).exitCode, 0);
     const auto login = ReadLoginFile(dir.Str(), "LOC");
     ASSERT_TRUE(login);
     EXPECT_EQ(login->RemoteFolder, std::string(40, 'f'));
+}
+
+// The password never stands on the command line, where the process list and
+// the shell's history would show it.
+TEST(QeladminLogin, PasswordArgumentIsRefusedWithoutShowingIt) {
+    TempDir dir;
+    const Result r = Qeladmin({"login", dir.Str(), "LOC", "h", "u", "s3cret!"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.output.find("s3cret!"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("-"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir.Str() + "/LOC.DAT"));
+}
+
+struct StdinCase {
+    std::string name, input;
+    int exitCode;
+    std::string password;   // as stored, when written
+};
+std::ostream& operator<<(std::ostream& out, const StdinCase& c) { return out << c.name; }
+class QeladminLoginStdin : public ::testing::TestWithParam<StdinCase> {};
+TEST_P(QeladminLoginStdin, ReadsTheFirstLine) {
+    const StdinCase& c = GetParam();
+    TempDir dir;
+    const Result r = Qeladmin({"login", dir.Str(), "LOC", "h", "u", "-"}, c.input);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+    if (!c.password.empty()) {
+        EXPECT_EQ(r.output.find(c.password), std::string::npos) << r.output;
+    }
+    const auto login = ReadLoginFile(dir.Str(), "LOC");
+    ASSERT_EQ(login.has_value(), c.exitCode == 0);
+    if (login) {
+        EXPECT_EQ(TextFn::TrimBlanks(login->FtpPassword), c.password);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Cases, QeladminLoginStdin, ::testing::Values(
+    StdinCase{"LineFeed", "s3cret!\nsecond line\n", 0, "s3cret!"},
+    StdinCase{"CarriageReturnLineFeed", "s3cret!\r\n", 0, "s3cret!"},
+    StdinCase{"NoLineEnd", "s3cret!", 0, "s3cret!"},
+    StdinCase{"EmptyLine", "\n", 0, ""},
+    StdinCase{"Nothing", "", 1, ""},
+    StdinCase{"ControlCharacter", "s3c\x01ret!\n", 1, "s3c\x01ret!"}),
+    [](const auto& info) { return info.param.name; });
+
+// On a terminal it asks, and what is typed is not echoed.
+TEST(QeladminLogin, PromptsOnATerminalWithoutEcho) {
+    TempDir dir;
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(QZ_QELADMIN, "qeladmin", "login", dir.Str().c_str(), "LOC", "h", "u", "-", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string seen;
+    bool answered = false;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) break;
+        char buffer[256];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0) break;   // EIO once the child has gone
+        seen.append(buffer, static_cast<std::size_t>(got));
+        if (!answered && seen.find("Password: ") != std::string::npos) {
+            answered = true;
+            ASSERT_EQ(::write(master, "s3cret!\n", 8), 8);
+        }
+    }
+    ::close(master);
+    int status = 0;
+    // A child still waiting for its input after 5 s is a failure, not a hang.
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++i) ::usleep(10000);
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(answered) << seen;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(seen.find("s3cret!"), std::string::npos) << seen;   // neither echoed nor printed
+    const auto login = ReadLoginFile(dir.Str(), "LOC");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(TextFn::TrimBlanks(login->FtpPassword), "s3cret!");
 }
 
 TEST(QeladminLogin, WrongArgumentCountShowsUsage) {
@@ -126,8 +229,7 @@ TEST_P(QeladminCheckReal, LogsInAndChangesFolder) {
     RealFtpServer server(GetParam());
     fs::create_directories(server.RootDir() + "/incoming");
     TempDir dir;
-    ASSERT_EQ(Qeladmin({"login", dir.Str(), "LOC", "127.0.0.1", server.User(), server.Password(), "incoming"})
-                  .exitCode, 0);
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", server.User(), server.Password(), "incoming").exitCode, 0);
     const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(server.Port())});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("logged in"), std::string::npos) << r.output;
@@ -147,7 +249,7 @@ class QeladminCheckFails : public ::testing::TestWithParam<CheckFailCase> {};
 TEST_P(QeladminCheckFails, PrintsTheProgramsMessage) {
     ScriptedFtpServer server(GetParam().script);
     TempDir dir;
-    ASSERT_EQ(Qeladmin({"login", dir.Str(), "LOC", "127.0.0.1", "hotel", "pw", GetParam().folder}).exitCode, 0);
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "hotel", "pw", GetParam().folder).exitCode, 0);
     const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(server.Port()), "--timeout", "300"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("FAILED: " + GetParam().expected), std::string::npos) << r.output;
@@ -165,7 +267,7 @@ TEST(QeladminCheck, RefusedConnectionShowsTheSocketError) {
     int port;
     { ScriptedFtpServer probe({}); port = probe.Port(); }
     TempDir dir;
-    ASSERT_EQ(Qeladmin({"login", dir.Str(), "LOC", "127.0.0.1", "u", "p"}).exitCode, 0);
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "u", "p").exitCode, 0);
     const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(port)});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("Socket Error # 10061"), std::string::npos) << r.output;

@@ -368,3 +368,35 @@ TEST(UploadRunEmptyLoginFile, GoesOnWithAnEmptyHostAndFailsToConnect) {
     EXPECT_EQ(audit[0].host, "");
     EXPECT_EQ(audit[0].fileName, "");
 }
+
+// On POSIX ":" and "\" are ordinary characters of a file name: two files
+// that differ only before them are two remote files, each marked once the
+// server holds it.
+TEST(UploadRunVsftpd, NamesWithColonsAndBackslashesStayWhole) {
+    if (!FtpServerAvailable(FtpServerKind::Vsftpd)) GTEST_SKIP() << "vsftpd not installed";
+    RealFtpServer server(FtpServerKind::Vsftpd);
+    fs::create_directories(server.RootDir() + "/incoming");
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", server.User(), server.Password(), "incoming");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a:SALES010126.xml", Bytes(3000, 1)}, {"b:SALES010126.xml", Bytes(5000, 2)}, {"c\\SALES010126.xml", "c"}};
+    for (const auto& [name, bytes] : files) bench.AddFile(name, bytes);
+
+    EXPECT_EQ(bench.Run(), "");
+
+    for (const auto& [name, bytes] : files)
+        EXPECT_TRUE(ReadWholeFile(server.RootDir() + "/incoming/" + name) == bytes) << name;
+    EXPECT_FALSE(fs::exists(server.RootDir() + "/incoming/SALES010126.xml"));
+    const auto logged = bench.FileLogRows();
+    ASSERT_EQ(logged.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(logged[i].fileName, files[i].first);
+        EXPECT_EQ(logged[i].copied, "YES");
+    }
+    EXPECT_EQ(bench.view.statusLog.front(), "Uploading a:SALES010126.xml [painted]");
+    const auto audit = bench.AuditRows();
+    ASSERT_EQ(audit.size(), 4u);
+    EXPECT_EQ(audit[1].fileName, "a:SALES010126.xml");
+    EXPECT_EQ(audit[3].fileName, "c\\SALES010126.xml");
+}

@@ -8,5 +8,5 @@ using Args = std::vector<std::string>;
 
 int RunInit(const Args& args);    // qeladmin init DIR
 int RunDump(const Args& args);    // qeladmin dump FILE.DBF [--tag TAG]
-int RunLogin(const Args& args);   // qeladmin login DIR LOCCODE HOST USER PASSWORD [REMOTEFOLDER]
+int RunLogin(const Args& args);   // qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER]
 int RunCheck(const Args& args);   // qeladmin check DIR LOCCODE

@@ -21,7 +21,7 @@ const Command kCommands[] = {
     {"dump", "dump FILE.DBF [--tag TAG]", RunDump},
 #endif
 #ifdef HAVE_LOGINCOMMAND
-    {"login", "login DIR LOCCODE HOST USER PASSWORD [REMOTEFOLDER]", RunLogin},
+    {"login", "login DIR LOCCODE HOST USER - [REMOTEFOLDER]", RunLogin},
 #endif
 #ifdef HAVE_CHECKCOMMAND
     {"check", "check DIR LOCCODE", RunCheck},
