@@ -44,6 +44,11 @@ private:
     std::string dir_, path_;
 };
 
+// Directory entries of other kinds, 0 when made (as the POSIX calls).
+int MakeFifo(const std::string& path);
+int MakeFolder(const std::string& path);
+int MakeSymlink(const std::string& target, const std::string& path);
+
 // Bytes that differ from position to position, so misplaced chunks show.
 inline std::string PatternBytes(std::size_t size) {
     std::string bytes(size, '\0');

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -45,5 +46,9 @@ TempFile::TempFile(const std::string& content, const std::string& name) {
     path_ = dir_ + "/" + name;
     std::ofstream(path_, std::ios::binary) << content;
 }
+
+int MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600); }
+int MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0700); }
+int MakeSymlink(const std::string& target, const std::string& path) { return ::symlink(target.c_str(), path.c_str()); }
 
 }  // namespace qz::test

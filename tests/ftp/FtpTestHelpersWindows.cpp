@@ -55,4 +55,9 @@ TempFile::TempFile(const std::string& content, const std::string& name) {
     std::ofstream(path_, std::ios::binary) << content;
 }
 
+// Windows has no FIFOs; links need a privilege Wine does not give.
+int MakeFifo(const std::string&) { return -1; }
+int MakeFolder(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1; }
+int MakeSymlink(const std::string&, const std::string&) { return -1; }
+
 }  // namespace qz::test
