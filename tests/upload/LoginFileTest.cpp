@@ -44,7 +44,7 @@ public:
     }
     std::string Folder() const { return path_.string() + "/"; }
     std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string file = (path_ / name).string();
+        const std::string file = Folder() + name;   // as the program joins them
         std::ofstream(file, std::ios::binary) << bytes;
         return file;
     }
