@@ -1,8 +1,4 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -12,6 +8,7 @@
 #include "ftp/NetExceptions.h"
 #include "ftp/NetSocketHandle.h"
 #include "ftp/NetStack.h"
+#include "ftp/NetStopSignal.h"
 #include "ftp/NetTCPConnection.h"
 
 namespace {
@@ -27,18 +24,13 @@ constexpr std::chrono::milliseconds ConnectStepInterval{40};
 std::string ConnectErrorText(int err) { return err != 0 ? SocketErrorText(err) : std::string(); }
 
 // Waits for a connect under way; the waiting thread polls `Finished` and may
-// abandon it through the stop pipe.
+// abandon it through the stop signal.
 class TNetConnectThread {
 public:
     explicit TNetConnectThread(TNetSocketHandle& socket) {
-        if (::pipe2(stopPipe_, O_CLOEXEC) != 0) TNetStack::RaiseSocketError(TNetStack::TranslateErrno(errno));
         thread_ = std::thread([this, &socket] { Run(socket); });
     }
-    ~TNetConnectThread() {
-        Stop();
-        ::close(stopPipe_[0]);
-        ::close(stopPipe_[1]);
-    }
+    ~TNetConnectThread() { Stop(); }
     TNetConnectThread(const TNetConnectThread&) = delete;
     TNetConnectThread& operator=(const TNetConnectThread&) = delete;
 
@@ -53,8 +45,7 @@ public:
     }
     void Stop() {
         if (!thread_.joinable()) return;
-        char signal = 1;
-        [[maybe_unused]] ssize_t n = ::write(stopPipe_[1], &signal, 1);
+        stop_.Raise();
         thread_.join();
     }
     // Valid once the thread has ended.
@@ -62,14 +53,14 @@ public:
 
 private:
     void Run(TNetSocketHandle& socket) {
-        std::string message = ConnectErrorText(socket.AwaitConnect(stopPipe_[0], -1));
+        std::string message = ConnectErrorText(socket.AwaitConnect(stop_.WaitHandle(), -1));
         std::lock_guard lock(mutex_);
         error_ = std::move(message);
         finished_ = true;
         done_.notify_all();
     }
 
-    int stopPipe_[2] = {-1, -1};
+    TNetStopSignal stop_;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable done_;

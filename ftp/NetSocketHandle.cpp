@@ -84,8 +84,9 @@ int TNetSocketHandle::BeginConnect(const std::string& ip, int port) {
     return result;
 }
 
-int TNetSocketHandle::AwaitConnect(int stopFd, int timeoutMs) {
-    pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+int TNetSocketHandle::AwaitConnect(std::intptr_t stopHandle, int timeoutMs) {
+    const int stopFd = static_cast<int>(stopHandle);
+    pollfd fds[2] = {{static_cast<int>(fd_), POLLOUT, 0}, {stopFd, POLLIN, 0}};
     int result = 0;
     while (true) {
         int n = ::poll(fds, stopFd >= 0 ? 2 : 1, timeoutMs);

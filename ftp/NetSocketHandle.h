@@ -1,6 +1,9 @@
 #pragma once
-// One IPv4 stream socket: handle, local and peer address and port.
+// One IPv4 stream socket: handle, local and peer address and port. The
+// system calls are in NetSocketHandle.cpp (POSIX) and
+// NetSocketHandleWindows.cpp (Winsock 2).
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class TNetSocketHandle {
@@ -19,16 +22,17 @@ public:
     // A connect in two halves: BeginConnect sends the request and returns
     // 0 when connected, ConnectPending while the handshake is under way, or
     // the socket error number. AwaitConnect waits up to timeoutMs (-1: no
-    // limit) for it to end, with the same results; `stopFd` becoming
-    // readable abandons the wait (10004). Safe from the connect thread.
+    // limit) for it to end, with the same results; the stop signal (a
+    // TNetStopSignal's WaitHandle, -1 for none) abandons the wait (10004).
+    // Safe from the connect thread.
     static constexpr int ConnectPending = -1;
     int BeginConnect(const std::string& ip, int port);
-    int AwaitConnect(int stopFd, int timeoutMs);
+    int AwaitConnect(std::intptr_t stopHandle, int timeoutMs);
     // Shuts the sending side and closes; closing again does nothing.
     void Close();
 
     bool HandleAllocated() const { return fd_ >= 0; }
-    int Handle() const { return fd_; }
+    std::intptr_t Handle() const { return fd_; }
 
     // Readiness for reading within timeoutMs (-1: no limit). Returns true on
     // data, end of stream or error; raises ENetSocketError on a failed wait.
@@ -47,7 +51,7 @@ public:
     int PeerPort() const { return peerPort_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t fd_ = -1;   // a descriptor, or a Winsock SOCKET
     int blockingFlags_ = 0;   // the flags to restore once a connect has ended
     std::string ip_, peerIP_;
     int port_ = 0, peerPort_ = 0;

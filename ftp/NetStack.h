@@ -1,11 +1,15 @@
 #pragma once
-// The socket calls of the process, over POSIX IPv4 sockets. Error numbers
-// are given in the Windows Sockets numbering (see SocketErrorText).
+// The socket calls of the process, over IPv4 sockets: POSIX in
+// NetStackPosix.cpp, Winsock 2 in NetStackWindows.cpp. Error numbers are
+// given in the Windows Sockets numbering (see SocketErrorText), which on
+// Windows is the system's own.
 #include <string>
 
 namespace TNetStack {
 
-// Socket error number for an errno value.
+// Starts the system's socket layer once (Winsock 2.2; nothing on POSIX).
+void Startup();
+// Socket error number for an errno value (on Windows: the number itself).
 int TranslateErrno(int err);
 // Socket error number for a getaddrinfo() failure.
 int TranslateLookupError(int gaiError, int err);

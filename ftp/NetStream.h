@@ -2,6 +2,7 @@
 // Readable streams for SendStream. A read hands out a view of the stream's
 // own buffer, so a chunk goes from the file to the socket without a copy.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +48,9 @@ private:
     // from the read to the send (a 1 MiB one made loopback uploads of 1 MiB
     // files about a quarter slower).
     static constexpr std::size_t ReadAheadSize = 1 << 15;
-    int fd_ = -1;
+    // A POSIX descriptor or a Windows HANDLE (NetFileStreamPosix.cpp,
+    // NetFileStreamWindows.cpp).
+    std::intptr_t fd_ = -1;
     std::string path_;
     long long position_ = 0;
     std::vector<char> buffer_;

@@ -4,7 +4,7 @@
 // while the object lives, and dropped by the OS when the process ends in any
 // way, so a killed run never keeps the next one out. The file itself stays.
 // Each platform implements the class in a file of its own
-// (FolderLockPosix.cpp).
+// (FolderLockPosix.cpp, FolderLockWindows.cpp).
 #include <cstdint>
 #include <string>
 

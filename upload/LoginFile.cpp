@@ -3,21 +3,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 
 #include "rtl/Exceptions.h"
 #include "upload/LoginCrypt.h"
+#include "upload/LoginFileAccess.h"
 #include "upload/TextFn.h"
 
 namespace {
 
 constexpr char kCarriageReturn = '\r';
 constexpr char kCtrlZ = '\x1A';
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 [[noreturn]] void RaiseReadError(const std::string& path, int error) {
     throw EInOutError("Cannot read the login file " + path + ": " + std::strerror(error));
@@ -32,13 +27,12 @@ std::string LoginFileName(const std::string& programFolder, const std::string& l
 }
 
 bool LoginFileExists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
+    return RegularFileExists(path);
 }
 
 std::string ReadLoginLine(const std::string& path) {
     errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    LoginFileHandle file = OpenForReading(path);
     if (!file) RaiseReadError(path, errno ? errno : EIO);
 
     std::string line;

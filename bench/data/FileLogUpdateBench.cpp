@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "data/LocalTables.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "data/storage/PageStore.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 using namespace xbase;

@@ -1,6 +1,6 @@
 #include "data/storage/Checkpointer.h"
 
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 namespace xbase {
@@ -65,14 +65,14 @@ void Checkpointer::run()
 bool Checkpointer::checkpoint(const std::filesystem::path& cdxPath)
 {
     std::lock_guard<std::mutex> updates(updateMutex_);
-    PosixFile dbf = PosixFile::open(dbfPath_, true, kFileNotFound);
-    std::optional<PosixFile> cdx;
-    if (!cdxPath.empty()) cdx = PosixFile::open(cdxPath, true, kFileNotFound);
+    OsFile dbf = OsFile::open(dbfPath_, true, kFileNotFound);
+    std::optional<OsFile> cdx;
+    if (!cdxPath.empty()) cdx = OsFile::open(cdxPath, true, kFileNotFound);
     if (!dbf.writable() || (cdx && !cdx->writable())) return true;
     if (shared_) {
         // Never waits: a busy table is tried again shortly.
-        if (!dbf.tryLockRange(scheme_.headerLock(), 1, PosixFile::LockKind::Exclusive)) return false;
-        if (cdx && !cdx->tryLockRange(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive)) return false;
+        if (!dbf.tryLockRange(scheme_.headerLock(), 1, OsFile::LockKind::Exclusive)) return false;
+        if (cdx && !cdx->tryLockRange(locks::kIndexLockOffset, 1, OsFile::LockKind::Exclusive)) return false;
     }
     // The locks go with the files' handles, closed on return.
     journal_.checkpoint(dbf, cdx ? &*cdx : nullptr);

@@ -83,7 +83,7 @@ void XbaseTableImpl::createTag(std::string_view name, std::string_view expressio
         rebuildIndexFile(tagName, std::string(expression), unique);
         return;
     }
-    if (!s.dbf.tryFlock(PosixFile::LockKind::Exclusive)) {
+    if (!s.dbf.tryFlock(OsFile::LockKind::Exclusive)) {
         retakeShare();
         throw XbaseError(kFileInUse, s.dbfName() + ": building an index needs the table to be used by no other process");
     }
@@ -102,7 +102,7 @@ void XbaseTableImpl::retakeShare()
     // Another process's exclusive open that slipped in usually fails or
     // ends soon; wait a while for it before giving the table up.
     for (int waited = 0;; waited += kShareRetryMs) {
-        if (s.dbf.tryFlock(PosixFile::LockKind::Shared)) return;
+        if (s.dbf.tryFlock(OsFile::LockKind::Shared)) return;
         if (waited >= kShareWaitMs) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
     }
@@ -224,13 +224,20 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
     auto temp = target;
     temp += ".tmp";
     {
-        PosixFile out = PosixFile::createOrTruncate(temp);
+        OsFile out = OsFile::createOrTruncate(temp);
         out.writeAt(0, image.image());
         out.sync();
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) throw XbaseError(kIoError, target.filename().string() + ": cannot replace the index file: " + ec.message());
+    // Windows cannot replace a file that is open; the old index goes first,
+    // and comes back when it stays.
+    const bool hadIndex = s.cdx.has_value();
+    s.cdx.reset();
+    try {
+        replaceFile(temp, target);
+    } catch (...) {
+        if (hadIndex) openIndex(target);
+        throw;
+    }
     syncDirectoryOf(target);
 
     // Announce the structural index in the table header.
@@ -241,7 +248,6 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
         s.header.flags = flags;
         s.scheme.cdx = true;
     }
-    s.cdx.reset();
     openIndex(target);
     s.loadTags();
 }

@@ -42,7 +42,7 @@ std::string localTime(int64_t ns)
 // The bytes now at a write's place; those past the end of the file count as
 // zeros (the same rule as the journalled CRC of the bytes replaced).
 // Returns how many were in the file.
-size_t readCurrent(const JournalWrite& w, PosixFile& file, std::vector<uint8_t>& out)
+size_t readCurrent(const JournalWrite& w, OsFile& file, std::vector<uint8_t>& out)
 {
     out.resize(w.bytes.size());
     const size_t got = file.readAt(w.offset, out);
@@ -70,7 +70,7 @@ std::string describe(const JournalWrite& w)
            std::to_string(w.offset + w.bytes.size() - 1);
 }
 
-void reportKept(const PosixFile& table, const JournalRecordHeader& r, const std::vector<const JournalWrite*>& kept,
+void reportKept(const OsFile& table, const JournalRecordHeader& r, const std::vector<const JournalWrite*>& kept,
                 bool wholeUpdate)
 {
     g_kept += kept.size();
@@ -114,7 +114,7 @@ bool earlierFormat(std::span<const uint8_t> block)
 // In the order given; nothing is synced here. Without an index file (it
 // was deleted, to be built again from the records) only the table's part
 // is written.
-void apply(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+void apply(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index)
 {
     for (const JournalWrite& w : writes) {
         if (w.target == 0) table.writeAt(w.offset, w.bytes);
@@ -128,9 +128,9 @@ struct JournalUpdate {
     std::vector<JournalWrite> writes;
 };
 
-PosixFile* fileOf(const JournalWrite& w, PosixFile& table, PosixFile* index) { return w.target == 0 ? &table : index; }
+OsFile* fileOf(const JournalWrite& w, OsFile& table, OsFile* index) { return w.target == 0 ? &table : index; }
 
-void syncFiles(PosixFile& table, PosixFile* index)
+void syncFiles(OsFile& table, OsFile* index)
 {
     table.sync();
     if (index) index->sync();
@@ -173,7 +173,7 @@ void Journal::createEmpty(const std::filesystem::path& path)
     std::vector<uint8_t> bytes(kCapacity);
     const auto header = JournalHeader{randomGeneration()}.serialize();
     std::copy(header.begin(), header.end(), bytes.begin());
-    PosixFile file = PosixFile::createOrTruncate(path);
+    OsFile file = OsFile::createOrTruncate(path);
     file.writeAt(0, bytes);
     file.sync();
     syncDirectoryOf(path);
@@ -185,21 +185,21 @@ bool Journal::openExisting()
     std::error_code ec;
     if (!std::filesystem::exists(path_, ec)) return false;
     try {
-        file_ = PosixFile::open(path_, true, kFileNotFound);
+        file_ = OsFile::open(path_, true, kFileNotFound);
     } catch (const XbaseError&) {
         return false;
     }
     return file_.writable();
 }
 
-PosixFile* Journal::openOrCreate()
+OsFile* Journal::openOrCreate()
 {
     if (room_ >= kCapacity && file_.isOpen()) return &file_;
     if (!openExisting()) {
         if (cannotCreate_) return nullptr;
         try {
             createEmpty(path_);
-            file_ = PosixFile::open(path_, true, kFileNotFound);
+            file_ = OsFile::open(path_, true, kFileNotFound);
         } catch (const XbaseError&) {
             // A folder where new files cannot be made (or a journal that
             // cannot be written): the table works without one.
@@ -285,7 +285,7 @@ Journal::Found Journal::refresh()
     return Found::Current;
 }
 
-void Journal::empty(PosixFile& table, PosixFile* index)
+void Journal::empty(OsFile& table, OsFile* index)
 {
     syncFiles(table, index);
     const uint64_t generation = tail_ ? tail_->generation + 1 : randomGeneration();
@@ -294,7 +294,7 @@ void Journal::empty(PosixFile& table, PosixFile* index)
     restart(generation);
 }
 
-bool Journal::recoverEarlier(PosixFile& table, PosixFile* index)
+bool Journal::recoverEarlier(OsFile& table, OsFile* index)
 {
     uint8_t h[kEarlierHeader] = {};
     file_.readAt(0, h);
@@ -313,7 +313,7 @@ bool Journal::recoverEarlier(PosixFile& table, PosixFile* index)
     return writes.has_value();
 }
 
-bool Journal::replayAll(PosixFile& table, PosixFile* index)
+bool Journal::replayAll(OsFile& table, OsFile* index)
 {
     // Every record of the generation, in order, up to the first that does
     // not check out: that one was never confirmed, nor anything after it.
@@ -344,7 +344,7 @@ bool Journal::replayAll(PosixFile& table, PosixFile* index)
     for (size_t i = 0; i < updates.size(); ++i) {
         kept.clear();
         for (const JournalWrite& w : updates[i].writes) {
-            PosixFile* f = fileOf(w, table, index);
+            OsFile* f = fileOf(w, table, index);
             if (!f) continue;
             readCurrent(w, *f, now);
             switch (standing(w, now)) {
@@ -372,7 +372,7 @@ void Journal::voidRecord(uint64_t recordOffset)
     scanOn();
 }
 
-bool Journal::finishLast(PosixFile& table, PosixFile* index)
+bool Journal::finishLast(OsFile& table, OsFile* index)
 {
     Tail& t = *tail_;
     const JournalRecordHeader r = *t.last;
@@ -394,7 +394,7 @@ bool Journal::finishLast(PosixFile& table, PosixFile* index)
     std::vector<const JournalWrite*> kept;
     std::vector<const JournalWrite*> due;
     for (const JournalWrite& w : *writes) {
-        PosixFile* f = fileOf(w, table, index);
+        OsFile* f = fileOf(w, table, index);
         if (!f) continue;
         readCurrent(w, *f, now);
         const Standing st = standing(w, now);
@@ -430,7 +430,7 @@ bool Journal::pending()
     return last && (!sameBoot(last->boot) || !last->applied);
 }
 
-bool Journal::recover(PosixFile& table, PosixFile* index)
+bool Journal::recover(OsFile& table, OsFile* index)
 {
     switch (refresh()) {
     case Found::Earlier: return recoverEarlier(table, index);
@@ -446,7 +446,7 @@ bool Journal::recover(PosixFile& table, PosixFile* index)
     return false;
 }
 
-void Journal::checkpoint(PosixFile& table, PosixFile* index)
+void Journal::checkpoint(OsFile& table, OsFile* index)
 {
     if (!openExisting()) return;
     // Leaves the journal as now read: no header (empty() writes one), or its records.
@@ -455,7 +455,7 @@ void Journal::checkpoint(PosixFile& table, PosixFile* index)
     empty(table, index);
 }
 
-void Journal::makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index)
+void Journal::makeRoomFor(uint64_t recordSize, OsFile& table, OsFile* index)
 {
     Tail& t = *tail_;
     // Another process may have made the file larger.
@@ -477,7 +477,7 @@ void Journal::makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* inde
     }
 }
 
-void Journal::readReplaced(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+void Journal::readReplaced(std::vector<JournalWrite>& writes, OsFile& table, OsFile* index)
 {
     replaced_.resize(writes.size());
     replacedInFile_.resize(writes.size());
@@ -489,7 +489,7 @@ void Journal::readReplaced(std::vector<JournalWrite>& writes, PosixFile& table, 
     }
 }
 
-std::exception_ptr Journal::writeInPlace(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index,
+std::exception_ptr Journal::writeInPlace(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index,
                                          bool& undone)
 {
     size_t done = 0;
@@ -514,7 +514,7 @@ std::exception_ptr Journal::writeInPlace(const std::vector<JournalWrite>& writes
     return failure;
 }
 
-void Journal::commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index)
+void Journal::commit(std::vector<JournalWrite>& writes, OsFile& table, OsFile* index)
 {
     for (const JournalWrite& w : writes)
         if (w.target == 1 && !index) throw XbaseError(kIoError, "journal names an index file that is not open");
@@ -522,7 +522,7 @@ void Journal::commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixF
     // recovery writes over another program's later change, and the bytes
     // undo the update should writing it in place fail.
     readReplaced(writes, table, index);
-    PosixFile* j = openOrCreate();
+    OsFile* j = openOrCreate();
     bool undone = false;
     if (!j) {
         // No journal can be made beside the table: each update is written

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "data/storage/JournalFormat.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 
 namespace xbase {
 
@@ -51,7 +51,7 @@ public:
     // later. Without a journal (none can be made beside the table) the
     // update is written in place and synced. Call right after `recover`,
     // holding the same write locks (or with the table open exclusively).
-    void commit(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
+    void commit(std::vector<JournalWrite>& writes, OsFile& table, OsFile* index);
     // Whether the journal, as last read or written, holds updates not yet
     // checkpointed.
     bool holdsUpdates() const { return tail_ && tail_->last; }
@@ -61,11 +61,11 @@ public:
     bool pending();
     // Writes such updates in place; true when there were any. Call holding
     // the write locks.
-    bool recover(PosixFile& table, PosixFile* index);
+    bool recover(OsFile& table, OsFile* index);
     // Finishes what `recover` finishes, syncs the table and index, then
     // empties the journal, synced: its updates are never written again.
     // Call holding the write locks.
-    void checkpoint(PosixFile& table, PosixFile* index);
+    void checkpoint(OsFile& table, OsFile* index);
 
 private:
     using Tail = JournalTail;
@@ -74,21 +74,21 @@ private:
     Found refresh();
     void scanOn();
     void restart(uint64_t generation);
-    void empty(PosixFile& table, PosixFile* index);
-    bool replayAll(PosixFile& table, PosixFile* index);
-    bool finishLast(PosixFile& table, PosixFile* index);
-    bool recoverEarlier(PosixFile& table, PosixFile* index);
-    void makeRoomFor(uint64_t recordSize, PosixFile& table, PosixFile* index);
+    void empty(OsFile& table, OsFile* index);
+    bool replayAll(OsFile& table, OsFile* index);
+    bool finishLast(OsFile& table, OsFile* index);
+    bool recoverEarlier(OsFile& table, OsFile* index);
+    void makeRoomFor(uint64_t recordSize, OsFile& table, OsFile* index);
     void markInPlace(uint64_t recordOffset);
     void voidRecord(uint64_t recordOffset);
     void writeHeader(uint64_t generation);
-    void readReplaced(std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index);
-    std::exception_ptr writeInPlace(const std::vector<JournalWrite>& writes, PosixFile& table, PosixFile* index, bool& undone);
-    PosixFile* openOrCreate();   // nothing when no journal can be made
+    void readReplaced(std::vector<JournalWrite>& writes, OsFile& table, OsFile* index);
+    std::exception_ptr writeInPlace(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index, bool& undone);
+    OsFile* openOrCreate();   // nothing when no journal can be made
     bool openExisting();
 
     std::filesystem::path path_;
-    PosixFile file_;
+    OsFile file_;
     std::vector<uint8_t> buffer_;   // kept between commits: no allocation per update
     uint64_t room_ = 0;             // the file's size as last seen
     std::optional<Tail> tail_;

@@ -11,7 +11,7 @@ std::atomic<uint64_t> g_pageReads{0};
 
 uint64_t indexPageReads() { return g_pageReads.load(std::memory_order_relaxed); }
 
-FilePageStore::FilePageStore(const PosixFile& file, IndexCache* cache)
+FilePageStore::FilePageStore(const OsFile& file, IndexCache* cache)
     : file_(file), cache_(cache), name_(file.name()), size_(cache ? cache->fileSize : file.size())
 {
 }
@@ -40,7 +40,7 @@ uint32_t FilePageStore::allocatePage()
     throw XbaseError(kReadOnly, name_ + ": index pages are allocated only inside an update");
 }
 
-PendingPageStore::PendingPageStore(const PosixFile& file, IndexCache* cache)
+PendingPageStore::PendingPageStore(const OsFile& file, IndexCache* cache)
     : FilePageStore(file, cache), end_((size_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize)
 {
 }

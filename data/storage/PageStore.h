@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data/storage/CdxNode.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 
 namespace xbase {
 
@@ -81,14 +81,14 @@ public:
 // current: see TableState::refreshIndexCache).
 class FilePageStore : public PageStore {
 public:
-    explicit FilePageStore(const PosixFile& file, IndexCache* cache = nullptr);
+    explicit FilePageStore(const OsFile& file, IndexCache* cache = nullptr);
     const std::string& fileName() const override { return name_; }
     CdxPage readPage(uint32_t offset) override;
     void writePage(uint32_t offset, const CdxPage& page) override;
     uint32_t allocatePage() override;
 
 protected:
-    const PosixFile& file_;
+    const OsFile& file_;
     IndexCache* cache_;
     std::string name_;
     uint64_t size_;
@@ -97,7 +97,7 @@ protected:
 // Collects the pages an update changes; reads see them first.
 class PendingPageStore : public FilePageStore {
 public:
-    explicit PendingPageStore(const PosixFile& file, IndexCache* cache = nullptr);
+    explicit PendingPageStore(const OsFile& file, IndexCache* cache = nullptr);
     CdxPage readPage(uint32_t offset) override;
     void writePage(uint32_t offset, const CdxPage& page) override;
     uint32_t allocatePage() override;

@@ -15,7 +15,7 @@ constexpr uint64_t kTableHeaderEnd = 32;   // the count and date live in bytes 1
 // the journal: records, pages nothing points to yet, changed pages and tag
 // roots, the index's change counter, and last the table header, which makes
 // the appended records count.
-std::vector<JournalWrite> inPlaceOrder(PosixFile::Extents table, PosixFile::Extents index, uint64_t indexEnd)
+std::vector<JournalWrite> inPlaceOrder(OsFile::Extents table, OsFile::Extents index, uint64_t indexEnd)
 {
     std::vector<JournalWrite> writes, header, fresh, changed, counter;
     for (auto& [offset, bytes] : table)
@@ -54,7 +54,7 @@ void XbaseTableImpl::commitBatch()
     if (!s.batchOpen) return;
     std::lock_guard<std::mutex> updates(s.updateMutex);
     auto table = s.dbf.takeStaged();
-    auto index = s.cdx ? s.cdx->takeStaged() : PosixFile::Extents {};
+    auto index = s.cdx ? s.cdx->takeStaged() : OsFile::Extents {};
     s.batchOpen = false;
     const auto locks = std::move(batchLocks_);   // let go of on return
     std::vector<JournalWrite> writes = inPlaceOrder(std::move(table), std::move(index), s.cdx ? s.cdx->size() : 0);

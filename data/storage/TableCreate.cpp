@@ -1,7 +1,7 @@
 // New empty tables.
 #include "data/storage/DbfHeader.h"
 #include "data/storage/Journal.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/TableState.h"
 #include "data/storage/XbaseTable.h"
 
@@ -10,7 +10,7 @@ namespace xbase {
 void XbaseTable::create(const std::filesystem::path& dbfPath, const std::vector<FieldInfo>& fields, uint8_t version)
 {
     const std::vector<uint8_t> bytes = DbfHeader::buildEmptyTable(fields, version, dbfPath.filename().string());
-    PosixFile file = PosixFile::createNew(dbfPath);
+    OsFile file = OsFile::createNew(dbfPath);
     file.writeAt(0, bytes);
     file.sync();
     // An index left behind by an earlier table of that name describes records

@@ -166,11 +166,11 @@ void TableState::recoverIfPending()
         journal.recover(dbf, cdx ? &*cdx : nullptr);
         return;
     }
-    if (!dbf.lockRangeWithin(scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, kLockWaitMs)) return;
+    if (!dbf.lockRangeWithin(scheme.headerLock(), 1, OsFile::LockKind::Exclusive, kLockWaitMs)) return;
     bool indexLocked = false;
     try {
         if (cdx) {
-            indexLocked = cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, kLockWaitMs);
+            indexLocked = cdx->lockRangeWithin(locks::kIndexLockOffset, 1, OsFile::LockKind::Exclusive, kLockWaitMs);
             if (!indexLocked) throw XbaseError(kFileInUse, cdxName() + ": index is locked by another process (timed out)");
         }
         journal.recover(dbf, cdx ? &*cdx : nullptr);
@@ -190,7 +190,7 @@ IndexReadLock::IndexReadLock(TableState& state) : state_(state)
     // would replace it).
     if (!state_.shared() || !state_.cdx || state_.batchOpen) return;
     for (int attempt = 0;; ++attempt) {
-        if (!state_.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Shared, kLockWaitMs))
+        if (!state_.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, OsFile::LockKind::Shared, kLockWaitMs))
             throw XbaseError(kFileInUse, state_.cdxName() + ": index is being updated by another process (timed out)");
         // Writers have their update in place before they let go of the
         // index, so one pending here was left by a writer that died (or

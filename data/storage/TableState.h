@@ -16,7 +16,7 @@
 #include "data/storage/Journal.h"
 #include "data/storage/KeyExpression.h"
 #include "data/storage/PageStore.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 namespace xbase {
@@ -33,8 +33,8 @@ struct TagInfo {
 struct TableState {
     std::filesystem::path dbfPath;
     std::filesystem::path cdxPath;   // empty when there is no index
-    PosixFile dbf;
-    std::optional<PosixFile> cdx;
+    OsFile dbf;
+    std::optional<OsFile> cdx;
     DbfHeader header;
     locks::Scheme scheme;
     OpenMode mode = OpenMode::Shared;

@@ -11,7 +11,7 @@ namespace xbase {
 class RangeLock {
 public:
     RangeLock() = default;
-    RangeLock(PosixFile* file, uint64_t offset) : file_(file), offset_(offset) {}
+    RangeLock(OsFile* file, uint64_t offset) : file_(file), offset_(offset) {}
     RangeLock(RangeLock&& o) noexcept : file_(std::exchange(o.file_, nullptr)), offset_(o.offset_) {}
     RangeLock& operator=(RangeLock&&) = delete;
     ~RangeLock()
@@ -20,7 +20,7 @@ public:
     }
 
 private:
-    PosixFile* file_ = nullptr;
+    OsFile* file_ = nullptr;
     uint64_t offset_ = 0;
 };
 
@@ -31,11 +31,11 @@ public:
     TableWriteLocks(TableState& s, int waitMs)
     {
         if (!s.shared()) return;
-        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, PosixFile::LockKind::Exclusive, waitMs))
+        if (!s.dbf.lockRangeWithin(s.scheme.headerLock(), 1, OsFile::LockKind::Exclusive, waitMs))
             throw XbaseError(kAppendLocked, s.dbfName() + ": could not lock the table header (another process is writing)");
         header_.emplace(&s.dbf, s.scheme.headerLock());
         if (s.cdx) {
-            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, PosixFile::LockKind::Exclusive, waitMs))
+            if (!s.cdx->lockRangeWithin(locks::kIndexLockOffset, 1, OsFile::LockKind::Exclusive, waitMs))
                 throw XbaseError(kAppendLocked, s.cdxName() + ": could not lock the index (another process is reading or writing)");
             index_.emplace(&*s.cdx, locks::kIndexLockOffset);
         }

@@ -40,8 +40,8 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
     s.mode = mode;
     s.readOnly = readOnly;
     s.journal = Journal(Journal::pathFor(dbfPath));
-    s.dbf = PosixFile::open(dbfPath, true, kFileNotFound);
-    const auto share = mode == OpenMode::Exclusive ? PosixFile::LockKind::Exclusive : PosixFile::LockKind::Shared;
+    s.dbf = OsFile::open(dbfPath, true, kFileNotFound);
+    const auto share = mode == OpenMode::Exclusive ? OsFile::LockKind::Exclusive : OsFile::LockKind::Shared;
     if (!s.dbf.tryFlock(share))
         throw XbaseError(kFileInUse, s.dbfName() + (mode == OpenMode::Exclusive ? ": table is open in another process"
                                                                                 : ": table is open exclusively in another process"));
@@ -88,8 +88,8 @@ void XbaseTableImpl::openIndex(const std::filesystem::path& cdxPath)
 {
     TableState& s = *state_;
     s.cdxPath = cdxPath;
-    s.cdx = PosixFile::open(cdxPath, true, kFileNotFound);
-    const auto share = s.mode == OpenMode::Exclusive ? PosixFile::LockKind::Exclusive : PosixFile::LockKind::Shared;
+    s.cdx = OsFile::open(cdxPath, true, kFileNotFound);
+    const auto share = s.mode == OpenMode::Exclusive ? OsFile::LockKind::Exclusive : OsFile::LockKind::Shared;
     if (!s.cdx->tryFlock(share)) throw XbaseError(kFileInUse, s.cdxName() + ": index is in use by another process");
 }
 
@@ -118,7 +118,7 @@ void XbaseTableImpl::lockRecord(uint32_t recno)
     // Records are never removed while shared: a number within the known count exists.
     if (recno == 0 || (recno > s.header.recordCount && recno > s.currentRecordCount()))
         throw XbaseError(kBadRecordNumber, s.dbfName() + ": record " + std::to_string(recno) + " does not exist");
-    if (!s.dbf.tryLockRange(s.scheme.recordLock(recno), 1, PosixFile::LockKind::Exclusive))
+    if (!s.dbf.tryLockRange(s.scheme.recordLock(recno), 1, OsFile::LockKind::Exclusive))
         throw XbaseError(kRecordLocked, s.dbfName() + ": record " + std::to_string(recno) + " is locked by another user");
     lockedRecords_.insert(recno);
 }

@@ -11,7 +11,7 @@
 #include "data/DbfTable.h"
 #include "data/DynamicConnList.h"
 #include "data/LocalTables.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "tests/data/TestSupport.h"
 
 namespace {
@@ -441,8 +441,7 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
     ASSERT_TRUE(log.Seek("A.xml", true));
     log.Edit();
     auto otherProcessEdits = [&](const char* name) -> int {
-        const pid_t pid = fork();
-        if (pid == 0) {
+        return testsupport::InChild([&] {
             int code = 0;
             try {
                 TDbfTable other("DbfOther");
@@ -450,7 +449,7 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
                 other.SetTableName("FILELOG.DBF");
                 other.SetIndexName("FILENAME");
                 other.Open();
-                if (!other.Seek(name, true)) _exit(3);
+                if (!other.Seek(name, true)) return 3;
                 try {
                     other.Edit();
                     other.Cancel();
@@ -463,11 +462,8 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
             } catch (...) {
                 code = 5;
             }
-            _exit(code);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return code;
+        });
     };
     EXPECT_EQ(otherProcessEdits("A.xml"), 1);   // locked
     EXPECT_EQ(otherProcessEdits("B.xml"), 0);   // another record is free

@@ -1,19 +1,6 @@
 #include "tests/data/TestSupport.h"
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-#include <cstdlib>
-#include <stdexcept>
-
 namespace testsupport {
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qz-data-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -41,18 +28,6 @@ std::vector<xbase::FieldInfo> SettingsFields() {
 std::vector<xbase::FieldInfo> UpLogFields() {
     return {Field("DATE", 'D', 8),      Field("HOSTNAME", 'C', 60),   Field("FILENAME", 'C', 25),
             Field("DATETIME", 'C', 12), Field("TRANSFERED", 'N', 10), Field("UPLOADEDBY", 'C', 3)};
-}
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    std::array<char, 4096> buf{};
-    size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) result.output.append(buf.data(), n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
 }
 
 std::string Quote(const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 // Scratch folders, small tables and child commands for the data tests.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct CommandResult {
     std::string output;   // stdout and stderr together
 };
 CommandResult RunCommand(const std::string& command);
+// Runs `child` in another process (POSIX: fork, ended with _exit as soon as
+// it returns) or, on Windows, on a thread with table handles of its own, which
+// meet ours as another process's would; its result, 98 when it threw.
+int InChild(const std::function<int()>& child);
 std::string Quote(const std::string& text);   // for the shell
 
 std::string SourceDir();

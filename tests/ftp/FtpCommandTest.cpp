@@ -280,18 +280,18 @@ TEST_P(LocalEntryTest, OnlyARegularFileIsOpened) {
 INSTANTIATE_TEST_SUITE_P(
     Entries, LocalEntryTest,
     testing::Values(
-        LocalEntryCase{"Fifo", [](const std::string& p, const std::string&) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+        LocalEntryCase{"Fifo", [](const std::string& p, const std::string&) { ASSERT_EQ(MakeFifo(p), 0); },
                        ": not a regular file"},
-        LocalEntryCase{"Folder", [](const std::string& p, const std::string&) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); },
+        LocalEntryCase{"Folder", [](const std::string& p, const std::string&) { ASSERT_EQ(MakeFolder(p), 0); },
                        ": not a regular file"},
         LocalEntryCase{"LinkOutside",
-                       [](const std::string& p, const std::string& t) { ASSERT_EQ(::symlink(t.c_str(), p.c_str()), 0); },
+                       [](const std::string& p, const std::string& t) { ASSERT_EQ(MakeSymlink(t, p), 0); },
                        ": a symbolic link is not sent"},
         LocalEntryCase{"LinkBeside",
-                       [](const std::string& p, const std::string&) { ASSERT_EQ(::symlink("other.xml", p.c_str()), 0); },
+                       [](const std::string& p, const std::string&) { ASSERT_EQ(MakeSymlink("other.xml", p), 0); },
                        ": a symbolic link is not sent"},
         LocalEntryCase{"DanglingLink",
-                       [](const std::string& p, const std::string&) { ASSERT_EQ(::symlink("gone.xml", p.c_str()), 0); },
+                       [](const std::string& p, const std::string&) { ASSERT_EQ(MakeSymlink("gone.xml", p), 0); },
                        ": a symbolic link is not sent"}),
     [](const testing::TestParamInfo<LocalEntryCase>& info) { return info.param.name; });
 

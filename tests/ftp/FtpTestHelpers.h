@@ -1,10 +1,7 @@
 #pragma once
-// Small fixtures shared by the FTP client tests.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// Small fixtures shared by the FTP client tests; their system calls are in
+// FtpTestHelpersPosix.cpp and FtpTestHelpersWindows.cpp.
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -18,52 +15,22 @@ namespace qz::test {
 class LoopbackPort {
 public:
     enum class Mode { Refusing, FullBacklog, Listening };
-    explicit LoopbackPort(Mode mode) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("bind failed");
-        port_ = ntohs(addr.sin_port);
-        if (mode == Mode::Listening) ::listen(fd_, 16);  // handshakes complete, nothing is accepted
-        if (mode == Mode::FullBacklog) {
-            // The accept queue takes one; later handshakes are left unanswered.
-            ::listen(fd_, 0);
-            for (int i = 0; i < 2; ++i) {
-                int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-                ::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-                fillers_.push_back(c);
-            }
-            ::usleep(100000);  // let the first handshake complete
-        }
-    }
-    ~LoopbackPort() {
-        for (int c : fillers_) ::close(c);
-        ::close(fd_);
-    }
+    explicit LoopbackPort(Mode mode);
+    ~LoopbackPort();
     LoopbackPort(const LoopbackPort&) = delete;
     LoopbackPort& operator=(const LoopbackPort&) = delete;
     int Port() const { return port_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t fd_ = -1;
     int port_ = 0;
-    std::vector<int> fillers_;
+    std::vector<std::intptr_t> fillers_;
 };
 
 // A file in a fresh temporary folder, removed with the object.
 class TempFile {
 public:
-    explicit TempFile(const std::string& content, const std::string& name = "upload.xml") {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qz-ftp-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        dir_ = pattern;
-        path_ = dir_ + "/" + name;
-        std::ofstream(path_, std::ios::binary) << content;
-    }
+    explicit TempFile(const std::string& content, const std::string& name = "upload.xml");
     ~TempFile() {
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
@@ -76,6 +43,11 @@ public:
 private:
     std::string dir_, path_;
 };
+
+// Directory entries of other kinds, 0 when made (as the POSIX calls).
+int MakeFifo(const std::string& path);
+int MakeFolder(const std::string& path);
+int MakeSymlink(const std::string& target, const std::string& path);
 
 // Bytes that differ from position to position, so misplaced chunks show.
 inline std::string PatternBytes(std::size_t size) {

@@ -2,9 +2,11 @@
 // SIZE and by the servers' own command logs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "ftp/NetExceptions.h"
 #include "ftp/NetFTP.h"
@@ -121,7 +123,7 @@ TEST_P(RealSessionTest, ExchangeAsTheServerLogsIt) {
     for (int i = 0; i < 200; ++i) {
         commands = server.LoggedCommands();
         if (commands.size() >= 13) break;
-        usleep(20000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_EQ(commands.size(), 13u) << server.ReadLog();
     EXPECT_EQ(commands[0], "USER " + server.User());

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FuzzFileLog.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -1,34 +1,19 @@
 #include "ProgramFolder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
 
+#include "ProgramFolderSystem.h"
 #include "data/DbfTable.h"
 
 namespace qztest {
 
-namespace {
-
-std::filesystem::path MakeTempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qzapp-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
-
-}  // namespace
-
 ProgramFolder::ProgramFolder() : root_(MakeTempRoot()) {
     std::filesystem::create_directories(root_ / "extracts");
-    const std::string command = std::string(QZ_QELADMIN) + " init '" + (root_ / "program").string() + "' >/dev/null";
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("qeladmin init failed");
+    RunQelAdminInit(root_ / "program");
 }
 
 ProgramFolder::~ProgramFolder() {
@@ -103,8 +88,7 @@ void SetModified(const std::filesystem::path& file, TDateTime modified) {
     tm.tm_sec = static_cast<int>(seconds % 60);
     tm.tm_isdst = -1;
     const std::time_t when = std::mktime(&tm);
-    const timespec times[2] = {{when, 0}, {when, 0}};
-    if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0) throw std::runtime_error("utimensat failed");
+    SetFileModified(file, when);
 }
 
 }  // namespace qztest

@@ -10,7 +10,7 @@
 #include "data/storage/CdxHeader.h"
 #include "data/storage/CdxNode.h"
 #include "data/storage/CdxTree.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 using namespace xbase;
@@ -139,7 +139,7 @@ TEST(CdxFormat, EngineWritesTheWorkedExampleFile)
 // The depth of a tag's tree, read from the file.
 int treeLevels(const std::filesystem::path& cdxPath, const std::string& tag, uint16_t keyLength)
 {
-    PosixFile cdx = PosixFile::open(cdxPath, false, kFileNotFound);
+    OsFile cdx = OsFile::open(cdxPath, false, kFileNotFound);
     CdxHeader dir;
     cdx.readExact(0, dir.raw, kCorruptIndex, "header");
     FilePageStore store(cdx);

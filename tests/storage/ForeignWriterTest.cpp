@@ -13,7 +13,7 @@
 #include "data/storage/Bytes.h"
 #include "data/storage/CdxHeader.h"
 #include "data/storage/CdxTree.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 
 using namespace xbase;
@@ -47,7 +47,7 @@ void classicLock(int fd, off_t offset, short type)
     if (::fcntl(fd, F_SETLKW, &fl) != 0) throw std::runtime_error("lock failed");
 }
 
-uint32_t tagHeaderOffset(const PosixFile& cdx, const std::string& tag)
+uint32_t tagHeaderOffset(const OsFile& cdx, const std::string& tag)
 {
     CdxHeader dir;
     cdx.readExact(0, dir.raw, kCorruptIndex, "header");
@@ -69,8 +69,8 @@ int foreignAppend(const std::filesystem::path& dbfPath, const std::string& fileN
     return inChild([&] {
         auto cdxPath = dbfPath;
         cdxPath.replace_extension(".CDX");
-        PosixFile dbf = PosixFile::open(dbfPath, true, kFileNotFound);
-        PosixFile cdx = PosixFile::open(cdxPath, true, kFileNotFound);
+        OsFile dbf = OsFile::open(dbfPath, true, kFileNotFound);
+        OsFile cdx = OsFile::open(cdxPath, true, kFileNotFound);
         const int dfd = ::open(dbfPath.c_str(), O_RDWR), cfd = ::open(cdxPath.c_str(), O_RDWR);
         classicLock(dfd, kLockOffset, F_WRLCK);
         classicLock(cfd, kLockOffset, F_WRLCK);

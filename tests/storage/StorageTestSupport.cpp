@@ -1,9 +1,5 @@
 #include "StorageTestSupport.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -11,7 +7,7 @@
 #include <stdexcept>
 
 #include "data/storage/Journal.h"
-#include "data/storage/PosixFile.h"
+#include "data/storage/OsFile.h"
 #include "data/storage/TableState.h"
 
 namespace storage_test {
@@ -21,7 +17,7 @@ ScratchDir::ScratchDir()
     std::random_device rd;
     auto base = std::filesystem::temp_directory_path();
     for (int i = 0; i < 100; ++i) {
-        auto p = base / ("qz-storage-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+        auto p = base / ("qz-storage-" + std::to_string(currentProcessId()) + "-" + std::to_string(rd()));
         if (std::filesystem::create_directory(p)) {
             path_ = p;
             return;
@@ -96,36 +92,6 @@ void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-int inChild(const std::function<int()>& child)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int rc = 99;
-        try {
-            rc = child();
-        } catch (...) {
-            rc = 98;
-        }
-        ::_exit(rc);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-CommandResult run(const std::string& command)
-{
-    CommandResult result;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> buffer {};
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
-    int status = ::pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
 }
 
 std::string quote(const std::filesystem::path& path)

@@ -43,6 +43,8 @@ std::string fieldText(const xbase::XbaseTable& table, const std::vector<uint8_t>
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
+int currentProcessId();
+
 // Runs `child` in a forked process that ends with `_exit` as soon as it
 // returns (tables it opened are never closed, as in a killed process);
 // returns its exit status, 98 when it threw.

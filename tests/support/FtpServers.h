@@ -50,6 +50,7 @@ private:
     void StartPyftpdlib();
     void Spawn(const std::vector<std::string>& argv);
     bool WaitForGreeting(int port);
+    bool ServerRunning();   // false once the spawned process has ended
     void Stop();
 
     FtpServerKind kind_;

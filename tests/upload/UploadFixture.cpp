@@ -1,7 +1,5 @@
 #include "UploadFixture.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include "data/DateTime.h"
 #include "data/LocalTables.h"
 #include "data/storage/XbaseTable.h"
+#include "UploadFixtureSystem.h"
 #include "upload/LoginCrypt.h"
 
 namespace fs = std::filesystem;
@@ -35,34 +34,6 @@ void CreateTables(const std::string& folder) {
                                {"DATETIME", 'C', 12}, {"TRANSFERED", 'N', 5}, {"UPLOADEDBY", 'C', 3}});
 }
 
-std::vector<std::vector<std::string>> DumpRecords(const std::string& dbf) {
-    const std::string command = std::string(QZ_XBASE_DUMP) + " '" + dbf + "'";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot run xbase-dump");
-    std::string out;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-    if (::pclose(pipe) != 0) throw std::runtime_error("xbase-dump failed on " + dbf);
-
-    std::vector<std::vector<std::string>> records;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.size() < 2 || (line[0] != ' ' && line[0] != '*') || line[1] != '\t') continue;
-        std::vector<std::string> values;
-        std::size_t start = 2;
-        while (true) {
-            const std::size_t tab = line.find('\t', start);
-            values.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
-        records.push_back(std::move(values));
-    }
-    return records;
-}
-
 }  // namespace
 
 std::string TodayYmd() {
@@ -83,7 +54,7 @@ std::string ReadWholeFile(const std::string& path) {
 UploadBench::UploadBench() {
     SetShortDateFormat("MM/DD/yy", '/');
     const fs::path root = fs::temp_directory_path() /
-                          ("qz-upload-" + std::to_string(::getpid()) + "-" + std::to_string(g_benchCounter++));
+                          ("qz-upload-" + std::to_string(CurrentProcessId()) + "-" + std::to_string(g_benchCounter++));
     fs::remove_all(root);
     programFolder = (root / "program").string() + "/";
     sourceFolder = (root / "source").string() + "/";

@@ -83,7 +83,7 @@ int RunInit(const Args& args) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder)) {
-        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", folder.c_str());
+        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", args[0].c_str());
         return 1;
     }
     const auto layouts = Layouts();
@@ -105,10 +105,16 @@ int RunInit(const Args& args) {
     fileLog.SetTableName(kFileLogTableName);
     IndexFiles(fileLog, folder.string());
     // Installed program folders spell the index this way.
-    for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName))
-        if (index.filename() != kFileLogIndexName) std::filesystem::rename(index, folder / kFileLogIndexName);
+    // Through a passing name: a file system that ignores letter case may
+    // take a rename to the same name in other letters for no change at all.
+    for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName)) {
+        if (index.filename() == kFileLogIndexName) continue;
+        const auto passing = folder / (std::string(kFileLogIndexName) + ".renaming");
+        std::filesystem::rename(index, passing);
+        std::filesystem::rename(passing, folder / kFileLogIndexName);
+    }
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
-                kFileLogIndexName, folder.c_str());
+                kFileLogIndexName, args[0].c_str());
     return 0;
 }

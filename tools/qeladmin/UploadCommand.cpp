@@ -7,7 +7,6 @@
 // the window would show goes to standard error, one line each; on a terminal
 // a line per file tells the progress. --list prints the files the run would
 // send, one name a line on standard output, and sends nothing.
-#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -23,6 +22,7 @@
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Terminal.h"
 #include "tools/qeladmin/UploadStatus.h"
 #include "upload/FolderLock.h"
 #include "upload/ProgramSetup.h"
@@ -198,7 +198,7 @@ int RunUpload(const Args& args) {
     std::error_code ec;
     if (const auto absolute = std::filesystem::absolute(*folder, ec); !ec) folder = absolute.string();
 
-    TConsoleUploadView view(::isatty(STDERR_FILENO) == 1);
+    TConsoleUploadView view(StandardErrorIsTerminal());
     try {
         UnattendedUpload upload;
         // --list sends nothing and marks nothing, so it needs no lock; a

@@ -1,33 +1,35 @@
 #pragma once
 // One open file: positioned reads and writes that report failures as
-// XbaseError, fsync, and the two kinds of locks xBase tools use on POSIX
-// (whole-file flock for share modes, byte ranges for records and headers).
-// Byte-range locks are open-file-description locks: they belong to this
-// handle, so two handles in one process see each other's locks, and closing
-// another handle of the same file does not drop them.
+// XbaseError, durable writes, and the two kinds of locks xBase tools use
+// (share modes for the whole file, byte ranges for records and headers).
+// Byte-range locks belong to this handle, so two handles in one process see
+// each other's locks, and closing another handle of the same file does not
+// drop them. OsFilePosix.cpp (flock, fcntl OFD locks) and OsFileWindows.cpp
+// (share modes of CreateFileW, LockFileEx) hold the system calls.
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace xbase {
 
-class PosixFile {
+class OsFile {
 public:
-    PosixFile() = default;
+    OsFile() = default;
     // Opens read-write when possible; falls back to read-only when `writable`
     // is false or the file cannot be written.
-    static PosixFile open(const std::filesystem::path& path, bool writable, int missingCode);
-    static PosixFile createNew(const std::filesystem::path& path);   // O_EXCL
-    static PosixFile createOrTruncate(const std::filesystem::path& path);
-    PosixFile(PosixFile&& other) noexcept;
-    PosixFile& operator=(PosixFile&& other) noexcept;
-    PosixFile(const PosixFile&) = delete;
-    PosixFile& operator=(const PosixFile&) = delete;
-    ~PosixFile();
+    static OsFile open(const std::filesystem::path& path, bool writable, int missingCode);
+    static OsFile createNew(const std::filesystem::path& path);   // O_EXCL
+    static OsFile createOrTruncate(const std::filesystem::path& path);
+    OsFile(OsFile&& other) noexcept;
+    OsFile& operator=(OsFile&& other) noexcept;
+    OsFile(const OsFile&) = delete;
+    OsFile& operator=(const OsFile&) = delete;
+    ~OsFile();
 
     bool isOpen() const { return fd_ >= 0; }
     bool writable() const { return writable_; }
@@ -59,14 +61,19 @@ public:
     bool tryFlock(LockKind kind);
 
 private:
-    PosixFile(int fd, std::filesystem::path path, bool writable);
+    OsFile(std::intptr_t fd, std::filesystem::path path, bool writable);
     void stage(uint64_t offset, std::span<const uint8_t> data);
     size_t readStaged(uint64_t offset, std::span<uint8_t> buffer, size_t fromFile) const;
 
-    int fd_ = -1;
+    // A POSIX descriptor, or a Windows HANDLE (INVALID_HANDLE_VALUE is -1).
+    std::intptr_t fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;
-    std::unique_ptr<Extents> staged_;
+    std::unique_ptr<Extents> staged_;   // a batch's writes, while staging
+    // Kept only where the system does not keep it for us (Windows): whether
+    // the handle was opened without sharing, and the byte ranges it holds.
+    bool unshared_ = false;
+    std::vector<std::pair<uint64_t, LockKind>> heldRanges_;
 };
 
 // Whether sync() really reaches the disk. Only the benchmarks switch it off
@@ -74,5 +81,8 @@ private:
 void setSyncEnabled(bool enabled);
 bool syncEnabled();
 void syncDirectoryOf(const std::filesystem::path& path);
+// Puts `from` in the place of `to` in one step (raises XbaseError). On
+// Windows `to` must not be open.
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace xbase

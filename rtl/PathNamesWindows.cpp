@@ -1,0 +1,4 @@
+#include "rtl/PathNames.h"
+
+// On Windows '\', '/' and the drive's ':' all separate.
+bool IsNameSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }

@@ -1,0 +1,124 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "tests/support/FtpServers.h"
+#include "tests/support/FtpServersSystem.h"
+
+namespace fs = std::filesystem;
+
+namespace qz::test {
+
+int FreeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string MakeTempDir(const std::string& prefix) {
+    std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+void SetMode(const std::string& path, int mode) { ::chmod(path.c_str(), mode_t(mode)); }
+
+std::string ServerPath(const std::string& path) { return path; }
+
+void PauseMs(int ms) { ::usleep(useconds_t(ms) * 1000); }
+
+bool FtpServerAvailable(FtpServerKind kind) {
+    if (kind == FtpServerKind::Vsftpd) return ::access(VsftpdProgram, X_OK) == 0;
+    if (::access(PythonProgram, X_OK) != 0) return false;
+    return std::system("/usr/bin/python3 -c 'import pyftpdlib' >/dev/null 2>&1") == 0;
+}
+
+bool RealFtpServer::ServerRunning() {
+    int status = 0;
+    if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+    return pid_ > 0;
+}
+
+void RealFtpServer::Spawn(const std::vector<std::string>& argv) {
+    std::string out = workDir_ + "/server.out";
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        int null = ::open("/dev/null", O_RDONLY);
+        if (null >= 0) ::dup2(null, 0);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);
+    pid_ = pid;
+}
+
+// True once something on the port greets with 220, while our process lives.
+bool RealFtpServer::WaitForGreeting(int port) {
+    for (int waited = 0; waited < 10000; waited += 20) {
+        if (pid_ > 0 && !ServerRunning()) return false;
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            pollfd pfd{fd, POLLIN, 0};
+            char greeting[4] = {};
+            bool ok = ::poll(&pfd, 1, 5000) > 0 && ::recv(fd, greeting, 3, MSG_WAITALL) == 3 &&
+                      std::string(greeting, 3) == "220";
+            ::close(fd);
+            return ok;
+        }
+        ::close(fd);
+        ::usleep(20000);
+    }
+    return false;
+}
+
+void RealFtpServer::Stop() {
+    if (pid_ <= 0) return;
+    ::kill(-pid_, SIGTERM);
+    int status = 0;
+    for (int waited = 0; waited < 3000; waited += 10) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            ::kill(-pid_, SIGKILL);  // session children, if any are left
+            pid_ = -1;
+            return;
+        }
+        ::usleep(10000);
+    }
+    ::kill(-pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+}  // namespace qz::test

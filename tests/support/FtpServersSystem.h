@@ -1,0 +1,19 @@
+#pragma once
+// What the real FTP servers need of the system, one file per system:
+// FtpServersPosix.cpp, and FtpServersWindows.cpp for the Windows build run
+// under Wine, which starts the same Linux servers.
+#include <string>
+
+namespace qz::test {
+
+extern const char* const VsftpdProgram;
+extern const char* const PythonProgram;
+
+int FreeLoopbackPort();
+std::string MakeTempDir(const std::string& prefix);
+void SetMode(const std::string& path, int mode);
+// The path as the server, a Linux program, names it.
+std::string ServerPath(const std::string& path);
+void PauseMs(int ms);
+
+}  // namespace qz::test

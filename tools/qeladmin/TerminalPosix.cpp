@@ -1,0 +1,5 @@
+#include "tools/qeladmin/Terminal.h"
+
+#include <unistd.h>
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

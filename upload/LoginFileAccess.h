@@ -1,0 +1,15 @@
+#pragma once
+// The system calls the login file needs, one file per system
+// (LoginFileAccessPosix.cpp, LoginFileAccessWindows.cpp). Paths are UTF-8.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+struct LoginFileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using LoginFileHandle = std::unique_ptr<std::FILE, LoginFileCloser>;
+
+bool RegularFileExists(const std::string& path);
+// Opens for binary reading; null with errno set when it cannot.
+LoginFileHandle OpenForReading(const std::string& path);
