@@ -1,4 +1,4 @@
-// The journal's checksum: its slicing-by-eight routine (copied here) against
+// The journal's checksum: its own slicing-by-eight routine (xbase::crc32) against
 // zlib's crc32, on single sizes (MB/s) and on what one file-log update and
 // a batch of 100 checksum (microseconds).
 #include <zlib.h>
@@ -9,31 +9,9 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+#include "data/storage/JournalFormat.h"
 
-uint32_t slicingByEight(const uint8_t* data, size_t length, uint32_t crc = 0)
-{
-    using Tables = std::array<std::array<uint32_t, 256>, 8>;
-    static const Tables t = [] {
-        Tables x {};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            x[0][i] = c;
-        }
-        for (uint32_t i = 0; i < 256; ++i)
-            for (size_t s = 1; s < 8; ++s) x[s][i] = (x[s - 1][i] >> 8) ^ x[0][x[s - 1][i] & 0xFF];
-        return x;
-    }();
-    crc = ~crc;
-    for (; length >= 8; data += 8, length -= 8) {
-        const uint32_t lo = crc ^ (uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
-        crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][data[4]] ^
-              t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
-    }
-    for (; length > 0; ++data, --length) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
+namespace {
 
 template <class F>
 double megabytesPerSecond(const std::vector<uint8_t>& buffer, F&& crc)
@@ -58,11 +36,11 @@ int main()
     for (size_t size : {80u, 700u, 4096u, 61440u}) {
         std::vector<uint8_t> buffer(size);
         for (size_t i = 0; i < size; ++i) buffer[i] = uint8_t(i * 131 + 7);
-        if (slicingByEight(buffer.data(), size) != uint32_t(::crc32(0, buffer.data(), uInt(size)))) {
+        if (xbase::crc32(buffer.data(), size) != uint32_t(::crc32(0, buffer.data(), uInt(size)))) {
             std::fprintf(stderr, "the two disagree\n");
             return 1;
         }
-        const double ours = megabytesPerSecond(buffer, [](const uint8_t* d, size_t n) { return slicingByEight(d, n); });
+        const double ours = megabytesPerSecond(buffer, [](const uint8_t* d, size_t n) { return xbase::crc32(d, n); });
         const double zlib = megabytesPerSecond(buffer, [](const uint8_t* d, size_t n) { return uint32_t(::crc32(0, d, uInt(n))); });
         std::printf("%-10zu %9.0f MB/s %9.0f MB/s\n", size, ours, zlib);
     }
@@ -85,7 +63,7 @@ int main()
             }
             return best;
         };
-        const double ours = perMix([](const uint8_t* d, size_t n) { return slicingByEight(d, n); });
+        const double ours = perMix([](const uint8_t* d, size_t n) { return xbase::crc32(d, n); });
         const double zlib = perMix([](const uint8_t* d, size_t n) { return uint32_t(::crc32(0, d, uInt(n))); });
         std::printf("%-12s %8.2f us %11.2f us\n", label, ours, zlib);
     }

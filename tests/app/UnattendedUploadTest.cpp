@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "UploadTestSupport.h"
 #include "app/PartsProgressBar.h"
 #include "data/DateTime.h"
 #include "tests/support/FtpServers.h"
@@ -48,80 +49,9 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-const char* const kLastCopyBefore = "20050616";   // what WriteUsualSettings stores
-const char* const kFtpPassword = "qelzav@";
 // vsftpd holds each log-in this long: a run is then in progress for sure
 // while the test starts the second one.
 const char* const kSlowLogin = "delay_successful_login=3\n";
-
-bool InOwnNetworkNamespace() {
-    struct stat self {}, parent {};
-    const std::string parentNs = "/proc/" + std::to_string(::getppid()) + "/ns/net";
-    return ::geteuid() == 0 && ::stat("/proc/self/ns/net", &self) == 0 && ::stat(parentNs.c_str(), &parent) == 0 &&
-           self.st_ino != parent.st_ino;
-}
-
-#define REQUIRE_OWN_NETWORK_NAMESPACE()                                                                   \
-    if (!InOwnNetworkNamespace())                                                                         \
-    GTEST_SKIP() << "needs root and a network namespace of its own for an FTP server on port 21; "        \
-                    "run it through ctest (tests/app/in-netns.sh: unshare --net)"
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-Strings Lines(const std::string& text) {
-    Strings lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
-
-std::string Shell(const std::string& command) {
-    std::string out;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-    if (::pclose(pipe) != 0) ADD_FAILURE() << "failed: " << command << "\n" << out;
-    return out;
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-// The records of a DBF table as the independent reader sees them.
-std::vector<Strings> Records(const std::string& dbf) {
-    std::vector<Strings> records;
-    for (const std::string& line : Lines(Shell(std::string(QZ_XBASE_DUMP) + " " + Quoted(dbf)))) {
-        if (line.size() < 2 || (line[0] != ' ' && line[0] != '*') || line[1] != '\t') continue;
-        Strings values;
-        std::istringstream fields(line.substr(2));
-        std::string value;
-        while (std::getline(fields, value, '\t')) values.push_back(value);
-        if (line.back() == '\t') values.push_back("");
-        records.push_back(values);
-    }
-    return records;
-}
-
-std::string TodayYmd() {
-    int y, m, d;
-    DecodeDate(Today(), y, m, d);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
-    return text;
-}
-
-std::string Bytes(std::size_t count, unsigned seed) {
-    std::string out(count, '\0');
-    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
-    return out;
-}
 
 // A qeladmin process with its standard output and error in files.
 class Command {
@@ -182,17 +112,12 @@ public:
         for (int i = 1; i <= files; ++i) AddFile("F" + std::to_string(i) + "061505.xml", Bytes(1000u * i + 7, i));
     }
     void AddFile(const std::string& name, const std::string& bytes) {
-        w.Folder().AddExtract(name, StrToDate("06/15/05"));
-        const fs::path file = fs::path(w.Folder().SourcePath()) / name;
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-        SetModified(file, StrToDate("06/15/05"));
+        AddDatedExtract(w.Folder(), name, bytes);
         names.push_back(name);
         contents.push_back(bytes);
     }
     void Login(const std::string& password = kFtpPassword, const std::string& remoteFolder = "incoming") {
-        Shell("printf '%s\\n' " + Quoted(password) + " | " + std::string(QZ_QELADMIN) + " login " +
-              Quoted(w.Folder().Path()) + " ABC 127.0.0.1 anonymous -" +
-              (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
+        QeladminLogin(w.Folder().Path(), "anonymous", password, remoteFolder);
     }
     std::string Folder() { return w.Folder().Path(); }
     Strings UploadArgs() { return {"upload", Folder()}; }
@@ -219,12 +144,6 @@ public:
     WindowFixture w;
     Strings names, contents;
 };
-
-std::string ServerRoot(const fs::path& base) {
-    const fs::path root = base / "ftp";
-    fs::create_directories(root / "incoming");
-    return root.string();
-}
 
 std::unique_ptr<RealFtpServer> Vsftpd(UploadFolder& s, const std::string& extraConfig = {}) {
     return std::make_unique<RealFtpServer>(FtpServerKind::Vsftpd, ServerRoot(s.w.Folder().Root()), 21, extraConfig);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "UploadTestSupport.h"
 #include "app/PartsProgressBar.h"
 #include "app/TransferGrid.h"
 #include "app/TransferListModel.h"
@@ -34,51 +35,6 @@ using Action = ScriptStep::Action;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-// The records of a DBF table as the independent reader sees them.
-std::vector<Strings> Records(const std::string& dbf) {
-    std::string out;
-    if (std::FILE* pipe = ::popen((std::string(QZ_XBASE_DUMP) + " '" + dbf + "'").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-        ::pclose(pipe);
-    }
-    std::vector<Strings> records;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.size() < 2 || (line[0] != ' ' && line[0] != '*') || line[1] != '\t') continue;
-        Strings values;
-        std::istringstream fields(line.substr(2));
-        std::string value;
-        while (std::getline(fields, value, '\t')) values.push_back(value);
-        records.push_back(values);
-    }
-    return records;
-}
-
-std::string TodayYmd() {
-    int y, m, d;
-    DecodeDate(Today(), y, m, d);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
-    return text;
-}
-
-void WriteLoginFile(const std::string& programFolder) {
-    const auto field = [](std::string value, std::size_t width) {
-        value.resize(width, ' ');
-        return MyEncrypt(value);
-    };
-    std::ofstream(programFolder + "ABC.DAT", std::ios::binary)
-        << field("127.0.0.1", 20) << field("hotel", 20) << field("secret", 20) << field("", 40) << "\r\n";
-}
-
-std::vector<ScriptStep> LoggedIn() {
-    return {Greeting("220 Scripted."), Answer("331 Please specify the password."), Answer("230 Login successful."),
-            Answer("200 Switching to Binary mode."), Answer("215 UNIX Type: L8")};
-}
 
 // ---- the grid during a held STOR ----------------------------------------------
 

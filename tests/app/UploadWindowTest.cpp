@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "UploadTestSupport.h"
 #include "app/PartsProgressBar.h"
 #include "data/DateTime.h"
 #include "tests/support/FtpServers.h"
@@ -37,76 +38,8 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-const char* const kLastCopyBefore = "20050616";   // what WriteUsualSettings stores
-const char* const kFtpPassword = "qelzav@";
-
-// Port 21 is taken only inside a namespace of the test's own (in-netns.sh
-// makes it; the process that started the test stays outside).
-bool InOwnNetworkNamespace() {
-    struct stat self {}, parent {};
-    const std::string parentNs = "/proc/" + std::to_string(::getppid()) + "/ns/net";
-    return ::geteuid() == 0 && ::stat("/proc/self/ns/net", &self) == 0 && ::stat(parentNs.c_str(), &parent) == 0 &&
-           self.st_ino != parent.st_ino;
-}
-
-#define REQUIRE_OWN_NETWORK_NAMESPACE()                                                                   \
-    if (!InOwnNetworkNamespace())                                                                         \
-    GTEST_SKIP() << "needs root and a network namespace of its own for an FTP server on port 21; "        \
-                    "run it through ctest (tests/app/in-netns.sh: unshare --net)"
-
-std::string Run(const std::string& command) {
-    std::string out;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-    if (::pclose(pipe) != 0) ADD_FAILURE() << "failed: " << command << "\n" << out;
-    return out;
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-// The records of a DBF table as the independent reader sees them.
-std::vector<Strings> Records(const std::string& dbf) {
-    std::vector<Strings> records;
-    std::istringstream lines(Run(std::string(QZ_XBASE_DUMP) + " " + Quoted(dbf)));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.size() < 2 || (line[0] != ' ' && line[0] != '*') || line[1] != '\t') continue;
-        Strings values;
-        std::istringstream fields(line.substr(2));
-        std::string value;
-        while (std::getline(fields, value, '\t')) values.push_back(value);
-        if (!line.empty() && line.back() == '\t') values.push_back("");
-        records.push_back(values);
-    }
-    return records;
-}
-
 std::string Column(const std::vector<Strings>& records, std::size_t column, std::size_t row) {
     return row < records.size() && column < records[row].size() ? records[row][column] : "<none>";
-}
-
-std::string TodayYmd() {
-    int y, m, d;
-    DecodeDate(Today(), y, m, d);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
-    return text;
-}
-
-std::string Bytes(std::size_t count, unsigned seed) {
-    std::string out(count, '\0');
-    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
-    return out;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // The program folder with usual settings, extract files and a login file,
@@ -117,10 +50,7 @@ public:
 
     // An extract file of the given bytes, dated 06/15/05 by its name.
     void AddFile(const std::string& name, const std::string& bytes) {
-        w.Folder().AddExtract(name, StrToDate("06/15/05"));
-        const fs::path file = fs::path(w.Folder().SourcePath()) / name;
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-        SetModified(file, StrToDate("06/15/05"));
+        AddDatedExtract(w.Folder(), name, bytes);
         names.push_back(name);
         contents.push_back(bytes);
     }
@@ -129,9 +59,7 @@ public:
     }
     // The login file, written as the administrator does.
     void Login(const std::string& user, const std::string& password, const std::string& remoteFolder) {
-        Run("printf '%s\\n' " + Quoted(password) + " | " + std::string(QZ_QELADMIN) + " login " +
-            Quoted(w.Folder().Path()) + " ABC 127.0.0.1 " + Quoted(user) + " -" +
-            (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " 2>&1");
+        QeladminLogin(w.Folder().Path(), user, password, remoteFolder);
     }
     TForm1& Show() {
         TForm1& form = w.Show();
@@ -147,12 +75,6 @@ public:
     WindowFixture w;
     Strings names, contents;
 };
-
-std::string ServerRoot(const fs::path& base) {
-    const fs::path root = base / "ftp";
-    fs::create_directories(root / "incoming");
-    return root.string();
-}
 
 TEST(UploadWindow, SendsThreeFilesMarksThemAndLogsTheRun) {
     REQUIRE_OWN_NETWORK_NAMESPACE();
@@ -229,11 +151,6 @@ FailureCase Named(const char* title) {
 }
 
 std::ostream& operator<<(std::ostream& out, const FailureCase& c) { return out << c.title; }
-
-std::vector<ScriptStep> LoggedIn() {
-    return {Greeting("220 Scripted."), Answer("331 Please specify the password."), Answer("230 Login successful."),
-            Answer("200 Switching to Binary mode."), Answer("215 UNIX Type: L8")};
-}
 
 std::vector<FailureCase> FailureCases() {
     std::vector<FailureCase> cases;

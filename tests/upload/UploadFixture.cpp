@@ -36,14 +36,6 @@ void CreateTables(const std::string& folder) {
 
 }  // namespace
 
-std::string TodayYmd() {
-    int y, m, d;
-    DecodeDate(Today(), y, m, d);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
-    return text;
-}
-
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;

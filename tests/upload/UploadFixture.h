@@ -10,6 +10,7 @@
 #include "data/DbfTable.h"
 #include "ftp/NetFTP.h"
 #include "scan/TransferList.h"
+#include "tests/support/TodayYmd.h"
 #include "upload/LoginFile.h"
 #include "upload/ProgressParts.h"
 #include "upload/UploadRun.h"
@@ -85,7 +86,6 @@ private:
     std::unique_ptr<TUploadRun> run_;
 };
 
-std::string TodayYmd();
 std::string ReadWholeFile(const std::string& path);
 
 }  // namespace qz::test
