@@ -64,10 +64,10 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
             if (std::filesystem::exists(journal, ec)) continue;
             xbase::Journal::createEmpty(journal);
             MatchTablePermissions(table);
-            std::printf("created %s\n", journal.c_str());
+            std::printf("created %s\n", journal.string().c_str());
             ++made;
         }
-    if (made == 0) std::printf("every table in %s has its journal\n", folder.c_str());
+    if (made == 0) std::printf("every table in %s has its journal\n", folder.string().c_str());
     return 0;
 }
 
