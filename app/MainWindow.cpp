@@ -151,7 +151,11 @@ void TForm1::BitBtn1Click() {
 
 void TForm1::BitBtn2Click() { close(); }
 
-void TForm1::FormClose() { DbfUpLog.Close(); }
+void TForm1::FormClose() {
+    // A run may be committing an audit row on its writer's thread.
+    upload_->WaitForAuditRow();
+    DbfUpLog.Close();
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     Guarded([this] { FormClose(); });

@@ -44,6 +44,8 @@ TUploadWiring::TUploadWiring(TForm1& form)
 
 TUploadWiring::~TUploadWiring() = default;
 
+void TUploadWiring::WaitForAuditRow() { run_->WaitForAuditRow(); }
+
 void TUploadWiring::Run() {
     // One run per program folder, also across processes: a second one is
     // refused before it touches a control, and the error report says why.

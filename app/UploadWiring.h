@@ -36,6 +36,8 @@ public:
     TUploadWiring& operator=(const TUploadWiring&) = delete;
 
     void Run();
+    // Before the upload log closes during a run.
+    void WaitForAuditRow();
 
 private:
     TForm1& form_;

@@ -33,6 +33,11 @@ UpLogRow MakeUpLogRow(std::string_view ftpHost, std::string_view uploadPath, lon
 }
 
 void WriteUpLogRow(TDbfTable& upLog, const UpLogRow& row) {
+    FillUpLogRow(upLog, row);
+    upLog.Post();
+}
+
+void FillUpLogRow(TDbfTable& upLog, const UpLogRow& row) {
     upLog.Insert();
     upLog.WriteDate("DATE", row.date);
     upLog.WriteText("HOSTNAME", row.hostName);
@@ -40,7 +45,6 @@ void WriteUpLogRow(TDbfTable& upLog, const UpLogRow& row) {
     upLog.WriteText("DATETIME", row.timeText);
     upLog.WriteInteger("TRANSFERED", row.transferred);
     upLog.WriteText("UPLOADEDBY", row.uploadedBy);
-    upLog.Post();
 }
 
 std::string NamePart(std::string_view path) {

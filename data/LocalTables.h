@@ -41,6 +41,8 @@ struct UpLogRow {
 // path being uploaded, the time of day and the progress count.
 UpLogRow MakeUpLogRow(std::string_view ftpHost, std::string_view uploadPath, long long transferred);
 void WriteUpLogRow(TDbfTable& upLog, const UpLogRow& row);
+// The same without its Post: the row is inserted and filled in, not stored.
+void FillUpLogRow(TDbfTable& upLog, const UpLogRow& row);
 
 // The text after the last separator of a path (IsNameSeparator): on POSIX
 // after the last "/", so ":" and "\" stay part of the name.

@@ -2,6 +2,6 @@
 
 #include "data/LocalTables.h"
 
-void SaveLog(TDbfTable& upLog, const std::string& ftpHost, const std::string& uploadPath, int partsComplete) {
-    WriteUpLogRow(upLog, MakeUpLogRow(ftpHost, uploadPath, partsComplete));
+void SaveLog(TAuditWriter& upLog, const std::string& ftpHost, const std::string& uploadPath, int partsComplete) {
+    upLog.Write(MakeUpLogRow(ftpHost, uploadPath, partsComplete));
 }

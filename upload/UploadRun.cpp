@@ -38,12 +38,13 @@ void TUploadRun::Run() {
     values_.UploadPath.clear();
 
     if (ReadLogin()) {
-        SaveLog(upLog_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
+        SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
         ftp_.ConnectToServer(true);
         if (!values_.RemoteFolder.empty()) ftp_.ChangeFolder(values_.RemoteFolder);
         stored_.clear();
         if (list_.RecNo() > 0) SendListedFiles();
         ftp_.CloseConnection();
+        audit_.Finish();   // every audit row is on disk before the marks
         MarkStoredFiles();
         StampLastCopy(settings_);
         view_.SetQuitEnabled(true);
@@ -130,6 +131,6 @@ void TUploadRun::NetFTP1WorkBegin(TNetComponent&, TWorkMode, long long workCount
 void TUploadRun::NetFTP1Work(TNetComponent&, TWorkMode, long long) {}
 
 void TUploadRun::NetFTP1WorkEnd(TNetComponent&, TWorkMode) {
-    SaveLog(upLog_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
+    SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
     view_.SetStatusText(kUploadCompleteText, false);
 }

@@ -10,6 +10,7 @@
 #include "ftp/NetComponent.h"
 #include "rtl/Exceptions.h"
 #include "scan/TransferList.h"
+#include "upload/AuditWriter.h"
 #include "upload/LoginFile.h"
 
 class IUploadView;
@@ -55,6 +56,9 @@ public:
 
     // `BitBtn1Click`.
     void Run();
+    // Waits for the audit row being committed beside the exchange: call it
+    // before the upload log is used elsewhere (closed) during a run.
+    void WaitForAuditRow() { audit_.Wait(); }
 
     // The client's work notifications.
     void NetFTP1WorkBegin(TNetComponent& sender, TWorkMode mode, long long workCountMax);
@@ -75,6 +79,8 @@ private:
     TDbfTable& settings_;
     TDbfTable& upLog_;
     TNetFTP& ftp_;
+    // Writes the audit rows beside the exchange; declared after upLog_.
+    TAuditWriter audit_{upLog_};
     // What the client announced for the file being sent.
     long long announcedBytes_ = -1;
     // The rows this run stored and the server confirmed; the file log marks these.

@@ -10,6 +10,8 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${QZ_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 foreach(lib gtest gtest_main gmock gmock_main)
+  # Test scaffolding, built unoptimised like the tests (a quicker build).
+  target_compile_options(${lib} PRIVATE -O0)
   if(NOT TARGET GTest::${lib})
     add_library(GTest::${lib} ALIAS ${lib})
   endif()

@@ -234,6 +234,14 @@ void ScriptedFtpServer::Run() {
             ::close(fd);
             return;
         }
+        if (step.action == ScriptStep::Action::HangUp) {
+            // Closing with unread bytes would reset the connection instead.
+            ::shutdown(fd, SHUT_WR);
+            while (ReadLine(fd, buffer, line)) {
+            }
+            ::close(fd);
+            return;
+        }
         if (step.action == ScriptStep::Action::Silent) break;
     }
     // Record whatever else comes until the client closes (a QUIT would show here).

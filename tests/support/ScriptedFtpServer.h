@@ -16,6 +16,7 @@ struct ScriptStep {
         None,
         ReceiveData,    // after the reply: accept the data connection and read it to its end
         CloseControl,   // after the reply: close the control connection
+        HangUp,         // the same, gracefully: what the client still sends is read and dropped
         Silent,         // send nothing more; wait until the client goes away
         WaitForSignal,  // before the reply: wait until Signal() is called
         HoldData,       // after the reply: accept the data connection and never read from it

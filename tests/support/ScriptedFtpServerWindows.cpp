@@ -270,6 +270,14 @@ void ScriptedFtpServer::Run() {
             CloseFd(fd);
             return;
         }
+        if (step.action == ScriptStep::Action::HangUp) {
+            // Closing with unread bytes would reset the connection instead.
+            ::shutdown(S(fd), SD_SEND);
+            while (ReadLine(fd, buffer, line)) {
+            }
+            CloseFd(fd);
+            return;
+        }
         if (step.action == ScriptStep::Action::Silent) break;
     }
     // Record whatever else comes until the client closes (a QUIT would show here).

@@ -122,6 +122,11 @@ std::string UploadBench::Run() {
     return {};
 }
 
+void UploadBench::CloseUpLog() {
+    run_->WaitForAuditRow();
+    upLog.Close();
+}
+
 std::vector<AuditRowSeen> UploadBench::AuditRows() const {
     std::vector<AuditRowSeen> rows;
     for (const auto& v : DumpRecords(programFolder + kUpLogTableName))

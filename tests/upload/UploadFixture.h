@@ -77,6 +77,8 @@ public:
 
     // Runs BitBtn1Click; returns the error's message ("" when none).
     std::string Run();
+    // Closes the upload log during a run as the window does when it closes.
+    void CloseUpLog();
 
     std::vector<AuditRowSeen> AuditRows() const;
     std::vector<FileLogSeen> FileLogRows() const;

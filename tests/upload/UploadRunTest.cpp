@@ -2,15 +2,22 @@
 // program folder, and a real vsftpd or a scripted server on loopback.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "UploadFixture.h"
 #include "data/DateTime.h"
+#include "data/DbfTable.h"
+#include "data/LocalTables.h"
+#include "rtl/Exceptions.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ScriptedFtpServer.h"
+#include "upload/AuditWriter.h"
 
 namespace fs = std::filesystem;
 using namespace qz::test;
@@ -303,7 +310,7 @@ TEST(UploadRunScripted, RefusedSizeIsAccepted) {
 
 TEST(UploadRunScripted, ServerClosingGivesTheClosedMessage) {
     std::vector<ScriptStep> script = LogIn();
-    script.push_back(Answer("227 Entering Passive Mode ({PASV}).", Action::CloseControl));
+    script.push_back(Answer("227 Entering Passive Mode ({PASV}).", Action::HangUp));
     ScriptedFtpServer server(script);
     UploadBench bench;
     bench.ftp.SetPort(server.Port());
@@ -345,7 +352,7 @@ TEST(UploadRunScripted, UploadLogClosedDuringTheRunStopsItAtTheNextRow) {
     bench.AddFile("ONE120926.xml", "data");
     // The window closes while the file is on its way: the upload log closes.
     bench.view.onStatus = [&](const std::string& status) {
-        if (status.rfind("Uploading ", 0) == 0) bench.upLog.Close();
+        if (status.rfind("Uploading ", 0) == 0) bench.CloseUpLog();
     };
     const std::string error = bench.Run();
     EXPECT_NE(error.find("DbfUpLog"), std::string::npos) << error;
@@ -399,4 +406,62 @@ TEST(UploadRunVsftpd, NamesWithColonsAndBackslashesStayWhole) {
     ASSERT_EQ(audit.size(), 4u);
     EXPECT_EQ(audit[1].fileName, "a:SALES010126.xml");
     EXPECT_EQ(audit[3].fileName, "c\\SALES010126.xml");
+}
+
+// ---- the audit rows' writer -------------------------------------------------
+
+TEST(AuditWriter, CommitsBesideTheCallerOneRowAtATimeInOrder) {
+    UploadBench bench;
+    std::atomic<int> committed{0};
+    std::atomic<bool> onCallersThread{false};
+    const auto caller = std::this_thread::get_id();
+    bench.upLog.SetUpdateRecordHook([&] {
+        if (std::this_thread::get_id() == caller) onCallersThread = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ++committed;
+    });
+    {
+        TAuditWriter writer(bench.upLog);
+        writer.Write(MakeUpLogRow("host", "/in/ONE120926.xml", 1));
+        writer.Write(MakeUpLogRow("host", "/in/TWO120926.xml", 2));
+        EXPECT_GE(committed.load(), 1);   // the row before is committed first
+        writer.Finish();
+        EXPECT_EQ(committed.load(), 2);
+        writer.Write(MakeUpLogRow("host", "/in/THREE120926.xml", 3));
+    }   // the destructor waits for the last row
+    EXPECT_EQ(committed.load(), 3);
+    EXPECT_FALSE(onCallersThread);
+    const auto rows = bench.AuditRows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].fileName, "ONE120926.xml");
+    EXPECT_EQ(rows[1].fileName, "TWO120926.xml");
+    EXPECT_EQ(rows[2].fileName, "THREE120926.xml");
+}
+
+TEST(AuditWriter, AFailedCommitComesThroughAtTheNextCallAndOnlyOnce) {
+    UploadBench bench;
+    bench.upLog.SetUpdateRecordHook([] { throw EInOutError("write failed: No space left on device"); });
+    TAuditWriter writer(bench.upLog);
+    writer.Write(MakeUpLogRow("host", "/in/ONE120926.xml", 1));   // handed over
+    EXPECT_THROW(writer.Write(MakeUpLogRow("host", "/in/TWO120926.xml", 2)), EInOutError);
+    EXPECT_NO_THROW(writer.Finish());
+    EXPECT_TRUE(bench.AuditRows().empty());
+}
+
+TEST(UploadRunScripted, AuditRowThatFailsToCommitStopsTheRunBeforeTheMarks) {
+    std::vector<ScriptStep> script = LogIn();
+    AppendStore(script, "213 4");
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    bench.AddFile("ONE120926.xml", "data");
+    int posts = 0;   // the row before connecting commits; the file's row fails
+    bench.upLog.SetUpdateRecordHook([&] {
+        if (++posts == 2) throw EInOutError("write failed: No space left on device");
+    });
+    EXPECT_EQ(bench.Run(), "write failed: No space left on device");
+    EXPECT_EQ(server.Data(), "data");
+    ExpectStoppedByError(bench);   // sent, but not marked: it goes again next time
+    EXPECT_EQ(bench.AuditRows().size(), 1u);
 }
