@@ -47,6 +47,12 @@ std::string Bytes(std::size_t count, unsigned seed) {
     return out;
 }
 
+// The login file names the scripted server on loopback, no remote folder.
+void LogInTo(UploadBench& bench, const ScriptedFtpServer& server) {
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", "u", "p", "");
+}
+
 // Nothing changed in the file log or LASTCOPY; buttons as after an error.
 void ExpectStoppedByError(const UploadBench& bench) {
     EXPECT_TRUE(bench.FileLogRows().empty());
@@ -218,8 +224,7 @@ TEST(UploadRunScripted, FileSentAgainUpdatesItsRecordInPlace) {
     AppendStore(script, "213 1");
     ScriptedFtpServer server(script);
     UploadBench bench;
-    bench.ftp.SetPort(server.Port());
-    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    LogInTo(bench, server);
     bench.AddFile("SAME120926.xml", "s");
     bench.ListOnly("SAME120926.xml");
     EXPECT_EQ(bench.Run(), "");
@@ -300,8 +305,7 @@ TEST(UploadRunScripted, RefusedSizeIsAccepted) {
     AppendStore(script, "550 Could not get file size.");
     ScriptedFtpServer server(script);
     UploadBench bench;
-    bench.ftp.SetPort(server.Port());
-    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    LogInTo(bench, server);
     bench.AddFile("SALES120926.xml", "1234");
     EXPECT_EQ(bench.Run(), "");
     EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!"}));
@@ -313,8 +317,7 @@ TEST(UploadRunScripted, ServerClosingGivesTheClosedMessage) {
     script.push_back(Answer("227 Entering Passive Mode ({PASV}).", Action::HangUp));
     ScriptedFtpServer server(script);
     UploadBench bench;
-    bench.ftp.SetPort(server.Port());
-    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    LogInTo(bench, server);
     bench.AddFile("SALES120926.xml", "1234");
     const std::string error = bench.Run();
     EXPECT_EQ(error, "Connection Closed Gracefully.");
@@ -327,8 +330,7 @@ TEST(UploadRunScripted, SourceFolderSavedDuringTheRunIsUsedForTheNextFile) {
     AppendStore(script, "213 6");
     ScriptedFtpServer server(script);
     UploadBench bench;
-    bench.ftp.SetPort(server.Port());
-    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    LogInTo(bench, server);
     bench.AddFile("ONE120926.xml", "first");
     const std::string otherFolder = bench.sourceFolder + "other/";
     fs::create_directories(otherFolder);
@@ -347,8 +349,7 @@ TEST(UploadRunScripted, UploadLogClosedDuringTheRunStopsItAtTheNextRow) {
     AppendStore(script, "213 4");
     ScriptedFtpServer server(script);
     UploadBench bench;
-    bench.ftp.SetPort(server.Port());
-    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    LogInTo(bench, server);
     bench.AddFile("ONE120926.xml", "data");
     // The window closes while the file is on its way: the upload log closes.
     bench.view.onStatus = [&](const std::string& status) {
@@ -453,8 +454,7 @@ TEST(UploadRunScripted, AuditRowThatFailsToCommitStopsTheRunBeforeTheMarks) {
     AppendStore(script, "213 4");
     ScriptedFtpServer server(script);
     UploadBench bench;
-    bench.ftp.SetPort(server.Port());
-    bench.WriteLogin("127.0.0.1", "u", "p", "");
+    LogInTo(bench, server);
     bench.AddFile("ONE120926.xml", "data");
     int posts = 0;   // the row before connecting commits; the file's row fails
     bench.upLog.SetUpdateRecordHook([&] {
