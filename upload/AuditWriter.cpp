@@ -36,6 +36,12 @@ void TAuditWriter::Wait() {
     WaitIdle(lock);
 }
 
+void TAuditWriter::Restart() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    WaitIdle(lock);
+    failure_ = nullptr;
+}
+
 void TAuditWriter::WaitIdle(std::unique_lock<std::mutex>& lock) {
     changed_.wait(lock, [this] { return !posting_; });
 }

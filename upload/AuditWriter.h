@@ -34,6 +34,9 @@ public:
     // Waits until the row in flight is committed; a failure is kept for the
     // next Write or Finish.
     void Wait();
+    // Waits for the row in flight and forgets a failure to commit it: a new
+    // run does not report what the run before, ended by another error, left.
+    void Restart();
 
 private:
     void WaitIdle(std::unique_lock<std::mutex>& lock);

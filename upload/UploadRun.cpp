@@ -36,6 +36,7 @@ void TUploadRun::Run() {
     view_.SetUploadEnabled(false);
     view_.SetQuitEnabled(false);
     values_.UploadPath.clear();
+    audit_.Restart();
 
     if (ReadLogin()) {
         SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());

@@ -447,6 +447,16 @@ TEST(AuditWriter, AFailedCommitComesThroughAtTheNextCallAndOnlyOnce) {
     EXPECT_THROW(writer.Write(MakeUpLogRow("host", "/in/TWO120926.xml", 2)), EInOutError);
     EXPECT_NO_THROW(writer.Finish());
     EXPECT_TRUE(bench.AuditRows().empty());
+    // A failure the next run would otherwise meet at its first row.
+    bench.upLog.Cancel();
+    writer.Write(MakeUpLogRow("host", "/in/THREE120926.xml", 3));
+    writer.Restart();
+    bench.upLog.Cancel();
+    bench.upLog.SetUpdateRecordHook(nullptr);
+    EXPECT_NO_THROW(writer.Write(MakeUpLogRow("host", "/in/FOUR120926.xml", 4)));
+    EXPECT_NO_THROW(writer.Finish());
+    ASSERT_EQ(bench.AuditRows().size(), 1u);
+    EXPECT_EQ(bench.AuditRows()[0].fileName, "FOUR120926.xml");
 }
 
 TEST(UploadRunScripted, AuditRowThatFailsToCommitStopsTheRunBeforeTheMarks) {
