@@ -170,7 +170,9 @@ TEST_P(Utf8Paths, ComeBackAsTheyWentOrWithReplacementCharacters) {
     const Utf8PathCase& c = GetParam();
     const std::filesystem::path path = PathFromUtf8(c.text);
     EXPECT_EQ(Utf8FromPath(path), utf8path::kNarrowPaths ? c.text : c.wide);
-    if constexpr (utf8path::kNarrowPaths) EXPECT_EQ(path.native(), c.text);   // the bytes, untouched
+    if constexpr (utf8path::kNarrowPaths) {
+        EXPECT_EQ(path.native(), c.text);   // the bytes, untouched
+    }
 }
 
 const std::string kReplacement = "\xEF\xBF\xBD";
