@@ -13,6 +13,7 @@
 #include "data/FileNames.h"
 #include "data/TextCase.h"
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 
 namespace {
 
@@ -246,7 +247,7 @@ struct TDbfTable::Impl {
             LayerError("One of the DatabaseName property or the DbfConnection property must have a value.");
         if (TDynamicConnList::Instance().Connect(t.databaseName_) <= 0)
             LayerError("Internal Error: invalid connection handle.");
-        const auto path = ResolveIgnoringCase(t.databaseName_, t.tableName_);
+        const auto path = ResolveIgnoringCase(PathFromUtf8(t.databaseName_), t.tableName_);
         return Engine([&] {
             return xbase::XbaseTable::open(path, t.exclusive_ ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared,
                                            t.readOnly_);

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "data/TextCase.h"
+#include "rtl/Utf8Path.h"
 
 std::vector<std::filesystem::path> FilesNamedIgnoringCase(const std::filesystem::path& folder,
                                                           std::string_view name) {
@@ -13,14 +14,14 @@ std::vector<std::filesystem::path> FilesNamedIgnoringCase(const std::filesystem:
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
         if (!it->is_regular_file(typeError)) continue;
-        if (SameTextIgnoringCase(it->path().filename().string(), name)) found.push_back(it->path());
+        if (SameTextIgnoringCase(Utf8FromPath(it->path().filename()), name)) found.push_back(it->path());
     }
     std::sort(found.begin(), found.end());
     return found;
 }
 
 std::filesystem::path ResolveIgnoringCase(const std::filesystem::path& folder, std::string_view name) {
-    std::filesystem::path exact = folder / std::string(name);
+    std::filesystem::path exact = folder / PathFromUtf8(name);
     std::error_code ec;
     if (std::filesystem::exists(exact, ec)) return exact;
     auto variants = FilesNamedIgnoringCase(folder, name);

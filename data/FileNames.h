@@ -1,6 +1,7 @@
 #pragma once
 // File names are compared without regard to letter case, as on the
-// platform the tables come from.
+// platform the tables come from. Folders given as the program's UTF-8 text
+// become paths through PathFromUtf8 (rtl/Utf8Path.h), never implicitly.
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -5,6 +5,7 @@
 
 #include "data/FileNames.h"
 #include "rtl/PathNames.h"
+#include "rtl/Utf8Path.h"
 
 void UpdateFileLog(TDbfTable& fileLog, const FileLogRow& row) {
     if (fileLog.Seek(row.fileName, true)) fileLog.Edit();
@@ -54,13 +55,13 @@ std::string NamePart(std::string_view path) {
 }
 
 bool FileLogIndexExists(const std::string& programFolder) {
-    return !FilesNamedIgnoringCase(programFolder, kFileLogIndexName).empty();
+    return !FilesNamedIgnoringCase(PathFromUtf8(programFolder), kFileLogIndexName).empty();
 }
 
 void IndexFiles(TDbfTable& fileLog, const std::string& programFolder) {
     // The index to replace is the one beside the table, whatever the current
     // directory is and however its name is spelt.
-    for (const auto& stale : FilesNamedIgnoringCase(programFolder, kFileLogIndexName)) {
+    for (const auto& stale : FilesNamedIgnoringCase(PathFromUtf8(programFolder), kFileLogIndexName)) {
         std::error_code ignored;
         std::filesystem::remove(stale, ignored);
     }

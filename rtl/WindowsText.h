@@ -1,9 +1,9 @@
 #pragma once
 // UTF-8 inside the program, UTF-16 at the Windows API. Included only by the
-// Windows files of each subsystem (the *Windows.cpp files).
+// Windows files of each subsystem (the *Windows.cpp files); paths for
+// std::filesystem come from rtl/Utf8Path.h on every system.
 #include <windows.h>
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -26,10 +26,6 @@ inline std::string Utf8FromWide(std::wstring_view wide)
     if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), text.data(), n, nullptr, nullptr);
     return text;
 }
-
-// A path given as UTF-8 text, as the program holds it (std::filesystem's
-// own narrow conversion would use the ANSI code page instead).
-inline std::filesystem::path PathFromUtf8(std::string_view text) { return std::filesystem::path(WideFromUtf8(text)); }
 
 // The system's message for an error number, in UTF-8 without the line end.
 inline std::string SystemMessage(DWORD error)

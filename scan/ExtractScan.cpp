@@ -4,6 +4,7 @@
 
 #include "data/DateTime.h"
 #include "data/DbfTable.h"
+#include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/TransferList.h"
 
@@ -81,9 +82,9 @@ std::string ExtractDateText(const std::string& fileName) {
 
 std::string AbsoluteSourceFolder(const std::string& programFolder, const std::string& folder) {
     if (folder.empty()) return folder;
-    const std::filesystem::path path(folder);
+    const std::filesystem::path path = PathFromUtf8(folder);
     if (path.is_absolute()) return folder;
-    return (std::filesystem::path(programFolder) / path).string();
+    return Utf8FromPath(PathFromUtf8(programFolder) / path);
 }
 
 void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTable& settings,
@@ -92,7 +93,7 @@ void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTabl
 
     std::vector<ExtractFile> files;
     if (DirectoryExists(sourceFolder)) {
-        std::filesystem::current_path(sourceFolder);
+        std::filesystem::current_path(PathFromUtf8(sourceFolder));
         // The folder is now the current directory; a relative source folder
         // named again from here would be another folder (or none).
         files = WithoutControlCharacters(ListExtractFiles("."), messages);

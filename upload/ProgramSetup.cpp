@@ -5,6 +5,7 @@
 #include "data/DbfTable.h"
 #include "data/LocalTables.h"
 #include "ftp/NetFTP.h"
+#include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 
@@ -24,8 +25,8 @@ void OpenProgramTables(const std::string& programFolder, TProgramTables tables, 
     tables.Settings.Close();
     // Absolute before any scan changes the current directory: the login
     // file is read from it later.
-    values.ProgramFolder = (programFolder.empty() ? std::filesystem::current_path()
-                                                   : std::filesystem::absolute(programFolder)).string();
+    values.ProgramFolder = Utf8FromPath(programFolder.empty() ? std::filesystem::current_path()
+                                                              : std::filesystem::absolute(PathFromUtf8(programFolder)));
     if (values.ProgramFolder.back() != '/' && values.ProgramFolder.back() != '\\') values.ProgramFolder += '/';
     tables.Settings.SetDatabaseName(values.ProgramFolder);
     tables.Settings.Open();

@@ -6,6 +6,7 @@
 #include "data/DbfTable.h"
 #include "data/LocalTables.h"
 #include "ftp/NetFTP.h"
+#include "rtl/Utf8Path.h"
 #include "scan/TransferList.h"
 #include "upload/AuditLog.h"
 #include "upload/TextFn.h"
@@ -94,7 +95,7 @@ void TUploadRun::SendOneFile(const TransferRow& row) {
     view_.SetStatusText(kUploadingText + name, true);
 
     std::error_code ec;
-    const auto sizeOnDisk = std::filesystem::file_size(values_.UploadPath, ec);
+    const auto sizeOnDisk = std::filesystem::file_size(PathFromUtf8(values_.UploadPath), ec);
     const long long measuredBytes = ec ? -1 : static_cast<long long>(sizeOnDisk);
 
     announcedBytes_ = -1;

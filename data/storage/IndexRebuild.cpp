@@ -181,7 +181,7 @@ void XbaseTableImpl::rebuildIndexFile(const std::string& tagName, const std::str
 
     // Layout: directory header, directory leaf, tag headers, then the trees.
     const std::filesystem::path target = s.cdx ? s.cdxPath : newIndexPathFor(s.dbfPath);
-    ImageStore image(target.filename().string());
+    ImageStore image(Utf8FromPath(target.filename()));
     {
         // At worst a leaf holds entries of a whole key each; reserving that
         // much address space costs nothing until it is written.

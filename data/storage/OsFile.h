@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "rtl/Utf8Path.h"
+
 namespace xbase {
 
 class OsFile {
@@ -34,7 +36,7 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     bool writable() const { return writable_; }
     const std::filesystem::path& path() const { return path_; }
-    std::string name() const { return path_.filename().string(); }
+    std::string name() const { return Utf8FromPath(path_.filename()); }
 
     uint64_t size() const;
     // Reads up to buffer.size() bytes; returns how many were there.

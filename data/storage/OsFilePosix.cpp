@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 
 namespace xbase {
 namespace {
@@ -22,7 +23,7 @@ std::atomic<bool> g_syncEnabled{true};
 
 [[noreturn]] void fail(int code, const std::filesystem::path& path, const std::string& what)
 {
-    throw XbaseError(code, path.filename().string() + ": " + what);
+    throw XbaseError(code, Utf8FromPath(path.filename()) + ": " + what);
 }
 
 std::string sysError(const char* action)
@@ -218,7 +219,7 @@ void replaceFile(const std::filesystem::path& from, const std::filesystem::path&
 {
     std::error_code ec;
     std::filesystem::rename(from, to, ec);
-    if (ec) throw XbaseError(kIoError, to.filename().string() + ": cannot replace the index file: " + ec.message());
+    if (ec) throw XbaseError(kIoError, Utf8FromPath(to.filename()) + ": cannot replace the index file: " + ec.message());
 }
 
 }  // namespace xbase

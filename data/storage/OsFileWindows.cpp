@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 #include "rtl/WindowsText.h"
 
 // Windows: share modes stand in for flock (an exclusive open is a handle
@@ -24,7 +25,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 [[noreturn]] void fail(int code, const std::filesystem::path& path, const std::string& what)
 {
-    throw XbaseError(code, path.filename().string() + ": " + what);
+    throw XbaseError(code, Utf8FromPath(path.filename()) + ": " + what);
 }
 
 std::string sysError(const char* action, DWORD error = ::GetLastError())

@@ -9,7 +9,7 @@ namespace xbase {
 
 void XbaseTable::create(const std::filesystem::path& dbfPath, const std::vector<FieldInfo>& fields, uint8_t version)
 {
-    const std::vector<uint8_t> bytes = DbfHeader::buildEmptyTable(fields, version, dbfPath.filename().string());
+    const std::vector<uint8_t> bytes = DbfHeader::buildEmptyTable(fields, version, Utf8FromPath(dbfPath.filename()));
     OsFile file = OsFile::createNew(dbfPath);
     file.writeAt(0, bytes);
     file.sync();

@@ -22,7 +22,7 @@ std::string upper(std::string s)
 std::filesystem::path findStructuralIndex(const std::filesystem::path& dbfPath)
 {
     std::error_code ec;
-    const std::string stem = upper(dbfPath.stem().string());
+    const std::string stem = upper(Utf8FromPath(dbfPath.stem()));
     for (const char* ext : {".CDX", ".cdx"}) {
         auto candidate = dbfPath;
         candidate.replace_extension(ext);
@@ -32,7 +32,7 @@ std::filesystem::path findStructuralIndex(const std::filesystem::path& dbfPath)
     if (dir.empty()) dir = ".";
     for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const auto& p = it->path();
-        if (upper(p.extension().string()) == ".CDX" && upper(p.stem().string()) == stem && it->is_regular_file(ec)) return p;
+        if (upper(Utf8FromPath(p.extension())) == ".CDX" && upper(Utf8FromPath(p.stem())) == stem && it->is_regular_file(ec)) return p;
     }
     return {};
 }
@@ -40,7 +40,7 @@ std::filesystem::path findStructuralIndex(const std::filesystem::path& dbfPath)
 std::filesystem::path newIndexPathFor(const std::filesystem::path& dbfPath)
 {
     auto p = dbfPath;
-    const std::string ext = dbfPath.extension().string();
+    const std::string ext = Utf8FromPath(dbfPath.extension());
     const bool lower = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
     p.replace_extension(lower ? ".cdx" : ".CDX");
     return p;

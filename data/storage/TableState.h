@@ -18,6 +18,7 @@
 #include "data/storage/PageStore.h"
 #include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 
 namespace xbase {
 
@@ -54,8 +55,8 @@ struct TableState {
     }
 
     bool shared() const { return mode == OpenMode::Shared; }
-    std::string dbfName() const { return dbfPath.filename().string(); }
-    std::string cdxName() const { return cdxPath.filename().string(); }
+    std::string dbfName() const { return Utf8FromPath(dbfPath.filename()); }
+    std::string cdxName() const { return Utf8FromPath(cdxPath.filename()); }
 
     // Loads the tag directory and every tag header from the open index.
     void loadTags();

@@ -5,6 +5,7 @@
 
 #include "data/LocalTables.h"
 #include "rtl/PathNames.h"
+#include "rtl/Utf8Path.h"
 #include "tests/data/TestSupport.h"
 
 namespace {
@@ -150,6 +151,51 @@ TEST(NameSeparators, FollowThePlatform) {
     EXPECT_TRUE(IsNameSeparator('/'));
     for (char c : {'a', '.', ' ', '\0', '*'}) EXPECT_FALSE(IsNameSeparator(c)) << c;
     EXPECT_EQ(IsNameSeparator('\\'), IsNameSeparator(':'));
+}
+
+// Paths from the program's UTF-8 text and back. Where paths are bytes (POSIX)
+// every text comes back as it was; where they are UTF-16 (Windows), an
+// ill-formed sequence becomes U+FFFD, as at the Windows API, and never an
+// exception: a folder read from a table may hold any bytes.
+struct Utf8PathCase {
+    const char* title;
+    std::string text;
+    std::string wide;   // what comes back where paths are UTF-16
+};
+std::ostream& operator<<(std::ostream& out, const Utf8PathCase& c) { return out << c.title; }
+
+class Utf8Paths : public ::testing::TestWithParam<Utf8PathCase> {};
+
+TEST_P(Utf8Paths, ComeBackAsTheyWentOrWithReplacementCharacters) {
+    const Utf8PathCase& c = GetParam();
+    const std::filesystem::path path = PathFromUtf8(c.text);
+    EXPECT_EQ(Utf8FromPath(path), utf8path::kNarrowPaths ? c.text : c.wide);
+    if constexpr (utf8path::kNarrowPaths) {
+        EXPECT_EQ(path.native(), c.text);   // the bytes, untouched
+    }
+}
+
+const std::string kReplacement = "\xEF\xBF\xBD";
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Utf8Paths,
+    ::testing::Values(Utf8PathCase{"Ascii", "C:/Trans/061505.xml", "C:/Trans/061505.xml"},
+                      Utf8PathCase{"LatinAndGreek", "Z\xC3\xBCrich-\xCE\xA9/MA\xC3\x91" "ANA.xml",
+                                   "Z\xC3\xBCrich-\xCE\xA9/MA\xC3\x91" "ANA.xml"},
+                      Utf8PathCase{"BeyondTheBasicPlane", "\xE6\x9D\xB1-\xF0\x9D\x84\x9E", "\xE6\x9D\xB1-\xF0\x9D\x84\x9E"},
+                      Utf8PathCase{"Latin1Byte", "Z\xFCrich", "Z" + kReplacement + "rich"},
+                      Utf8PathCase{"CutSequence", "A\xE6\x9D", "A" + kReplacement},
+                      Utf8PathCase{"EncodedSurrogate", "\xED\xA0\x80x", kReplacement + kReplacement + kReplacement + "x"},
+                      Utf8PathCase{"Overlong", "\xC0\xAF", kReplacement + kReplacement}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST(Utf8Paths, NameThatIsNotUtf16ComesBackWithReplacementCharacters) {
+    if constexpr (!utf8path::kNarrowPaths) {
+        using Unit = std::filesystem::path::value_type;
+        const std::filesystem::path::string_type lone{Unit('A'), static_cast<Unit>(0xD800), Unit('B')};
+        EXPECT_EQ(Utf8FromPath(std::filesystem::path(lone)), "A" + kReplacement + "B");
+    } else {
+        GTEST_SKIP() << "paths are bytes here";
+    }
 }
 
 // --- the index rebuild ----------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "data/DateTime.h"
 #include "data/LocalTables.h"
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 #include "UploadFixtureSystem.h"
 #include "upload/LoginCrypt.h"
 
@@ -23,13 +24,13 @@ int g_benchCounter = 0;
 
 void CreateTables(const std::string& folder) {
     using xbase::FieldInfo;
-    xbase::XbaseTable::create(folder + "ZAVSYS.DBF",
+    xbase::XbaseTable::create(PathFromUtf8(folder + "ZAVSYS.DBF"),
                               {{"LOCCODE", 'C', 10}, {"PROPCODE", 'C', 10}, {"PMS", 'C', 20},
                                {"LASTCOPY", 'D', 8}, {"COPYFROM", 'C', 120}, {"COPYTO", 'C', 120}});
-    xbase::XbaseTable::create(folder + "FILELOG.DBF",
+    xbase::XbaseTable::create(PathFromUtf8(folder + "FILELOG.DBF"),
                               {{"DATE", 'D', 8}, {"FILENAME", 'C', 25}, {"FILCREATED", 'D', 8},
                                {"COPIED", 'C', 3}});
-    xbase::XbaseTable::create(folder + "UPLOG.DBF",
+    xbase::XbaseTable::create(PathFromUtf8(folder + "UPLOG.DBF"),
                               {{"DATE", 'D', 8}, {"HOSTNAME", 'C', 20}, {"FILENAME", 'C', 25},
                                {"DATETIME", 'C', 12}, {"TRANSFERED", 'N', 5}, {"UPLOADEDBY", 'C', 3}});
 }
@@ -37,21 +38,22 @@ void CreateTables(const std::string& folder) {
 }  // namespace
 
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-UploadBench::UploadBench() {
+UploadBench::UploadBench(const std::string& folderName)
+    : root_(fs::temp_directory_path() /
+            ("qz-upload-" + std::to_string(CurrentProcessId()) + "-" + std::to_string(g_benchCounter++))) {
     SetShortDateFormat("MM/DD/yy", '/');
-    const fs::path root = fs::temp_directory_path() /
-                          ("qz-upload-" + std::to_string(CurrentProcessId()) + "-" + std::to_string(g_benchCounter++));
-    fs::remove_all(root);
-    programFolder = (root / "program").string() + "/";
-    sourceFolder = (root / "source").string() + "/";
-    fs::create_directories(programFolder);
-    fs::create_directories(sourceFolder);
+    fs::remove_all(root_);
+    const fs::path folder = folderName.empty() ? root_ : root_ / PathFromUtf8(folderName);
+    programFolder = Utf8FromPath(folder / "program") + "/";
+    sourceFolder = Utf8FromPath(folder / "source") + "/";
+    fs::create_directories(PathFromUtf8(programFolder));
+    fs::create_directories(PathFromUtf8(sourceFolder));
     CreateTables(programFolder);
 
     settings.SetTableName(kSettingsTableName);
@@ -89,7 +91,7 @@ UploadBench::~UploadBench() {
     fileLog.Close();
     upLog.Close();
     std::error_code ec;
-    fs::remove_all(fs::path(programFolder).parent_path().parent_path(), ec);
+    fs::remove_all(root_, ec);
 }
 
 void UploadBench::WriteLogin(const std::string& host, const std::string& user, const std::string& password,
@@ -98,13 +100,13 @@ void UploadBench::WriteLogin(const std::string& host, const std::string& user, c
         value.resize(width, ' ');
         return MyEncrypt(value);
     };
-    std::ofstream(programFolder + locationCode + ".DAT", std::ios::binary)
+    std::ofstream(PathFromUtf8(programFolder + locationCode + ".DAT"), std::ios::binary)
         << field(host, 20) << field(user, 20) << field(password, 20) << field(remoteFolder, 40) << "\r\n";
 }
 
 std::string UploadBench::AddFile(const std::string& name, const std::string& bytes, bool listed) {
     const std::string path = sourceFolder + name;
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::ofstream(PathFromUtf8(path), std::ios::binary) << bytes;
     if (listed) ListOnly(name);
     return path;
 }

@@ -2,6 +2,7 @@
 // A program folder with the three tables and a login file, a source folder
 // with extract files, the transfer list, an FTP client and a fake window,
 // for driving one upload run without a screen.
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,7 +57,10 @@ struct FileLogSeen {
 
 class UploadBench {
 public:
-    UploadBench();
+    UploadBench() : UploadBench(std::string()) {}
+    // The program and source folders inside a folder named `folderName`
+    // (UTF-8), when one is given.
+    explicit UploadBench(const std::string& folderName);
     ~UploadBench();
 
     std::string programFolder, sourceFolder, locationCode = "NYC01";
@@ -85,9 +89,11 @@ public:
     std::string LastCopyText() const;   // as an independent reader sees it (YYYYMMDD)
 
 private:
+    std::filesystem::path root_;
     std::unique_ptr<TUploadRun> run_;
 };
 
+// Paths here are UTF-8, as the program holds them.
 std::string ReadWholeFile(const std::string& path);
 
 }  // namespace qz::test

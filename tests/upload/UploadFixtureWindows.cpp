@@ -2,6 +2,7 @@
 
 #include "UploadFixtureSystem.h"
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 
 // On Windows the Perl reader cannot be started, so the fixture reads the
 // records with the table engine; scripts/test-windows has the independent
@@ -11,7 +12,7 @@ namespace qz::test {
 int CurrentProcessId() { return int(::GetCurrentProcessId()); }
 
 std::vector<std::vector<std::string>> DumpRecords(const std::string& dbf) {
-    auto table = xbase::XbaseTable::open(dbf, xbase::OpenMode::Shared, true);
+    auto table = xbase::XbaseTable::open(PathFromUtf8(dbf), xbase::OpenMode::Shared, true);
     std::vector<std::vector<std::string>> records;
     std::vector<uint8_t> image(table->recordLength());
     for (uint32_t recno = 1; recno <= table->recordCount(); ++recno) {

@@ -15,9 +15,12 @@
 #include "data/DbfTable.h"
 #include "data/LocalTables.h"
 #include "rtl/Exceptions.h"
+#include "rtl/Utf8Path.h"
+#include "scan/ExtractScan.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "upload/AuditWriter.h"
+#include "upload/ProgramSetup.h"
 
 namespace fs = std::filesystem;
 using namespace qz::test;
@@ -408,6 +411,77 @@ TEST(UploadRunVsftpd, NamesWithColonsAndBackslashesStayWhole) {
     EXPECT_EQ(audit[1].fileName, "a:SALES010126.xml");
     EXPECT_EQ(audit[3].fileName, "c\\SALES010126.xml");
 }
+
+// ---- names beyond ASCII -----------------------------------------------------
+
+// Paths are UTF-8 in the program; on Windows the narrow conversions of
+// std::filesystem would read them in the ANSI code page, which holds
+// neither Greek nor CJK letters.
+struct NameCase {
+    std::string title, folder, file;
+};
+std::ostream& operator<<(std::ostream& out, const NameCase& c) { return out << c.title; }
+
+struct ScanMessagesSeen : TScanMessages {
+    std::vector<std::string> shown;
+    void PlainMessage(const std::string& text) override { shown.push_back(text); }
+    void ErrorMessage(const std::string& text) override { shown.push_back(text); }
+};
+
+class UploadRunNames : public ::testing::TestWithParam<NameCase> {};
+
+// The program and source folders under the name: start-up opens the tables
+// there, the scan lists the file under its name, the run sends it, the
+// server stores it under that name (UTF-8 on its disk) and the tables
+// written there record it.
+TEST_P(UploadRunNames, FoldersAndFilesKeepTheirNamesFromStartUpToTheServer) {
+    if (!FtpServerAvailable(FtpServerKind::Vsftpd)) GTEST_SKIP() << "vsftpd not installed";
+    const NameCase& c = GetParam();
+    RealFtpServer server(FtpServerKind::Vsftpd);
+    fs::create_directories(server.RootDir() + "/incoming");
+    UploadBench bench(c.folder);
+    ASSERT_NE(bench.programFolder.find(c.folder), std::string::npos);
+    bench.ftp.SetPort(server.Port());
+    bench.WriteLogin("127.0.0.1", server.User(), server.Password(), "incoming");
+    const std::string bytes = Bytes(5000, 4);
+    bench.AddFile(c.file, bytes, false);
+    // Beside the tables, a file no ANSI code page can name (Ωμέγα.txt).
+    std::ofstream(PathFromUtf8(bench.programFolder + "\u03a9\u03bc\u03ad\u03b3\u03b1.txt")) << "x";
+    const std::string sourceFolder = bench.sourceFolder;
+
+    OpenProgramTables(std::string(bench.programFolder), {bench.settings, bench.fileLog, bench.upLog},
+                      {bench.programFolder, bench.locationCode, bench.sourceFolder});
+    EXPECT_NE(bench.programFolder.find(c.folder), std::string::npos) << bench.programFolder;
+    EXPECT_EQ(bench.sourceFolder, sourceFolder);
+    ScanMessagesSeen messages;
+    const fs::path previous = fs::current_path();
+    LoadGrid("1", bench.sourceFolder, bench.settings, bench.fileLog, bench.list, messages);
+    fs::current_path(previous);
+    EXPECT_EQ(messages.shown, std::vector<std::string>{});
+    ASSERT_EQ(bench.list.Rows().size(), 1u);
+    EXPECT_EQ(bench.list.Rows()[0].FileName, c.file);
+
+    EXPECT_EQ(bench.Run(), "");
+    EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!"}));
+    std::vector<std::string> stored;
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(server.RootDir() + "/incoming")))
+        stored.push_back(Utf8FromPath(entry.path().filename()));
+    EXPECT_EQ(stored, std::vector<std::string>{c.file});
+    EXPECT_TRUE(ReadWholeFile(server.RootDir() + "/incoming/" + c.file) == bytes);
+    const auto logged = bench.FileLogRows();
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].fileName, c.file);
+    EXPECT_EQ(logged[0].copied, "YES");
+    const auto audit = bench.AuditRows();
+    ASSERT_EQ(audit.size(), 2u);
+    EXPECT_EQ(audit[1].fileName, c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UploadRunNames, ::testing::Values(
+    NameCase{"LatinAndGreek", "Z\u00fcrich-\u03a9", "MA\u00d1ANA120926.xml"},   // Zürich-Ω, MAÑANA
+    // 東京-𝄞 (a pair of surrogates in UTF-16), ÉTÉ-Ω
+    NameCase{"CjkAndBeyondTheBasicPlane", "\u6771\u4eac-\U0001d11e", "\u00c9T\u00c9-\u03a9120926.xml"}),
+    [](const auto& info) { return info.param.title; });
 
 // ---- the audit rows' writer -------------------------------------------------
 

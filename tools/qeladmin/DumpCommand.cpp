@@ -8,6 +8,7 @@
 
 #include "data/DbfFieldCodec.h"
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 
 namespace {
@@ -60,15 +61,16 @@ int RunDump(const Args& args) {
         std::fprintf(stderr, "usage: qeladmin dump FILE.DBF [--tag TAG]\n");
         return 2;
     }
+    const std::filesystem::path path = PathFromUtf8(file);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) {
+    if (!std::filesystem::is_regular_file(path, ec)) {
         std::fprintf(stderr, "qeladmin dump: cannot open %s: no such file\n", file.c_str());
         return 1;
     }
     try {
-        auto table = xbase::XbaseTable::open(file, xbase::OpenMode::Shared, true);
+        auto table = xbase::XbaseTable::open(path, xbase::OpenMode::Shared, true);
         HeaderFacts h;
-        ReadHeaderFacts(file, h);
+        ReadHeaderFacts(path, h);
         const uint32_t count = table->recordCount();
         std::printf("table: %s\n", file.c_str());
         std::printf("version: 0x%02X\n", h.version);

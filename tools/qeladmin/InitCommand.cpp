@@ -14,6 +14,7 @@
 #include "data/LocalTables.h"
 #include "data/storage/Journal.h"
 #include "data/storage/XbaseTable.h"
+#include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 
 namespace {
@@ -64,22 +65,22 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
             if (std::filesystem::exists(journal, ec)) continue;
             xbase::Journal::createEmpty(journal);
             MatchTablePermissions(table);
-            std::printf("created %s\n", journal.string().c_str());
+            std::printf("created %s\n", Utf8FromPath(journal).c_str());
             ++made;
         }
-    if (made == 0) std::printf("every table in %s has its journal\n", folder.string().c_str());
+    if (made == 0) std::printf("every table in %s has its journal\n", Utf8FromPath(folder).c_str());
     return 0;
 }
 
 }  // namespace
 
 int RunInit(const Args& args) {
-    if (args.size() == 2 && args[0] == "--journals") return MakeMissingJournals(args[1]);
+    if (args.size() == 2 && args[0] == "--journals") return MakeMissingJournals(PathFromUtf8(args[1]));
     if (args.size() != 1) {
         std::fprintf(stderr, "usage: qeladmin init DIR | qeladmin init --journals DIR\n");
         return 2;
     }
-    const std::filesystem::path folder = args[0];
+    const std::filesystem::path folder = PathFromUtf8(args[0]);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder)) {
@@ -89,8 +90,8 @@ int RunInit(const Args& args) {
     const auto layouts = Layouts();
     std::vector<std::string> existing;
     for (const TableLayout& t : layouts)
-        for (const auto& p : FilesNamedIgnoringCase(folder, t.fileName)) existing.push_back(p.string());
-    for (const auto& p : FilesNamedIgnoringCase(folder, kFileLogIndexName)) existing.push_back(p.string());
+        for (const auto& p : FilesNamedIgnoringCase(folder, t.fileName)) existing.push_back(Utf8FromPath(p));
+    for (const auto& p : FilesNamedIgnoringCase(folder, kFileLogIndexName)) existing.push_back(Utf8FromPath(p));
     if (!existing.empty()) {
         for (const auto& p : existing) std::fprintf(stderr, "qeladmin init: %s already exists; nothing written\n", p.c_str());
         return 1;
@@ -103,7 +104,7 @@ int RunInit(const Args& args) {
 
     TDbfTable fileLog("DbfFileLog");
     fileLog.SetTableName(kFileLogTableName);
-    IndexFiles(fileLog, folder.string());
+    IndexFiles(fileLog, Utf8FromPath(folder));
     // Installed program folders spell the index this way.
     // Through a passing name: a file system that ignores letter case may
     // take a rename to the same name in other letters for no change at all.

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 #include "tools/qeladmin/PasswordInput.h"
 #include "upload/LoginCrypt.h"
@@ -61,7 +62,7 @@ int RunLogin(const Args& args) {
     const std::string line = host + user + ScrambledColumn("PASSWORD", *password, kPasswordWidth, true) + folder;
 
     const std::string path = LoginFileName(dir, locationCode);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);
     out << line << "\r\n";
     out.close();

@@ -18,6 +18,7 @@
 #include "data/DbfTable.h"
 #include "ftp/NetExceptions.h"
 #include "ftp/NetFTP.h"
+#include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
@@ -196,7 +197,7 @@ int RunUpload(const Args& args) {
     // The scan makes the source folder current; the login file is looked
     // for in the program folder afterwards.
     std::error_code ec;
-    if (const auto absolute = std::filesystem::absolute(*folder, ec); !ec) folder = absolute.string();
+    if (const auto absolute = std::filesystem::absolute(PathFromUtf8(*folder), ec); !ec) folder = Utf8FromPath(absolute);
 
     TConsoleUploadView view(StandardErrorIsTerminal());
     try {
@@ -204,7 +205,7 @@ int RunUpload(const Args& args) {
         // --list sends nothing and marks nothing, so it needs no lock; a
         // folder that is not there is told by the settings table's error.
         std::optional<TFolderLock> lock;
-        if (!listOnly && std::filesystem::is_directory(*folder, ec)) {
+        if (!listOnly && std::filesystem::is_directory(PathFromUtf8(*folder), ec)) {
             lock.emplace(*folder);
             if (!lock->Held()) throw EUploadInProgress();
         }

@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
+#include "tools/qeladmin/CommandLine.h"
 #include "tools/qeladmin/Commands.h"
 
 namespace {
@@ -40,12 +42,13 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    const std::string name = argv[1];
+    const std::vector<std::string> words = CommandLineWords(argc, argv);
+    if (words.size() < 2) return Usage();
+    const std::string& name = words[1];
     for (const Command& c : kCommands) {
         if (name != c.name) continue;
         try {
-            return c.run(Args(argv + 2, argv + argc));
+            return c.run(Args(words.begin() + 2, words.end()));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "qeladmin %s: %s\n", c.name, e.what());
             return 1;
