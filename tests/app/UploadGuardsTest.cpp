@@ -61,6 +61,16 @@ std::vector<ScriptStep> HeldFirstStor() {
     return script;
 }
 
+// The first file stored and its size confirmed.
+std::vector<ScriptStep> FirstFileStored() {
+    std::vector<ScriptStep> script = LoggedIn();
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
+    script.push_back(ScriptStep{false, "226 Transfer complete.\r\n", Action::None});
+    script.push_back(Answer("213 " + std::to_string(Content(1).size())));
+    return script;
+}
+
 struct GestureCase {
     const char* title;
     std::function<void(WindowFixture&, TForm1&)> act;
@@ -173,12 +183,7 @@ INSTANTIATE_TEST_SUITE_P(Gestures, GridDuringHeldStor, ::testing::ValuesIn(Gestu
 
 // After the run the grid deletes rows again, as before it.
 TEST(GridAfterTheRun, DeletesRowsAgain) {
-    std::vector<ScriptStep> script = LoggedIn();
-    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
-    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
-    script.push_back(ScriptStep{false, "226 Transfer complete.\r\n", Action::None});
-    script.push_back(Answer("213 " + std::to_string(Content(1).size())));
-    ScriptedFtpServer server(script);
+    ScriptedFtpServer server(FirstFileStored());
     WindowFixture w;
     w.WriteUsualSettings();
     w.Folder().AddExtract(FileName(1), StrToDate("06/15/05"));
@@ -199,12 +204,7 @@ TEST(GridAfterTheRun, DeletesRowsAgain) {
 // The scan changes into the folder; the run must still open the files it
 // listed, and Save must still find the folder as typed.
 TEST(RelativeSourceFolder, IsListedSavedAndUploadedFromTheProgramFolder) {
-    std::vector<ScriptStep> script = LoggedIn();
-    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
-    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
-    script.push_back(ScriptStep{false, "226 Transfer complete.\r\n", Action::None});
-    script.push_back(Answer("213 " + std::to_string(Content(1).size())));
-    ScriptedFtpServer server(script);
+    ScriptedFtpServer server(FirstFileStored());
     WindowFixture w;
     // "src/" named again from inside itself would be src/src/: no folder.
     const fs::path source = fs::path(w.Folder().Path()) / "src";
