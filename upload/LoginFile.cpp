@@ -37,11 +37,11 @@ std::string ReadLoginLine(const std::string& path) {
 
     std::string line;
     char buffer[256];
-    while (line.size() < static_cast<std::size_t>(kLoginLineWidth)) {
+    while (line.size() < static_cast<std::size_t>(kLoginLineLimit)) {
         const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
         for (std::size_t i = 0; i < got; ++i) {
             if (buffer[i] == kCarriageReturn || buffer[i] == kCtrlZ) return line;
-            if (line.size() < static_cast<std::size_t>(kLoginLineWidth)) line += buffer[i];
+            if (line.size() < static_cast<std::size_t>(kLoginLineLimit)) line += buffer[i];
         }
         if (got < sizeof buffer) {
             if (std::ferror(file.get())) RaiseReadError(path, errno ? errno : EIO);
@@ -57,7 +57,13 @@ TFtpLogin ParseLoginLine(std::string_view line) {
     login.FtpUser = MyDecrypt(TextFn::ColumnCut(line, kUserColumn, kUserWidth));
     login.FtpPassword = MyDecrypt(TextFn::ColumnCut(line, kPasswordColumn, kPasswordWidth));
     login.RemoteFolder = TextFn::TrimBlanks(MyDecrypt(TextFn::ColumnCut(line, kRemoteFolderColumn, kRemoteFolderWidth)));
+    if (line.size() > static_cast<std::size_t>(kLoginLineWidth))
+        login.Options = ParseLoginOptions(line.substr(static_cast<std::size_t>(kLoginLineWidth)));
     return login;
+}
+
+std::string TFtpLogin::ServerHost() const {
+    return Options.Host.empty() ? TextFn::TrimBlanks(FtpHost) : Options.Host;
 }
 
 std::optional<TFtpLogin> ReadLoginFile(const std::string& programFolder, const std::string& locationCode) {

@@ -66,7 +66,8 @@ bool TUploadRun::ReadLogin() {
     values_.FtpUser = login.FtpUser;
     values_.FtpPassword = login.FtpPassword;
     values_.RemoteFolder = login.RemoteFolder;
-    ftp_.SetHost(TextFn::TrimBlanks(values_.FtpHost));
+    ftp_.SetHost(login.ServerHost());
+    if (login.Options.Port) ftp_.SetPort(*login.Options.Port);
     ftp_.SetUsername(TextFn::TrimBlanks(values_.FtpUser));
     ftp_.SetPassword(TextFn::TrimBlanks(values_.FtpPassword));
     return true;

@@ -5,13 +5,29 @@
 #include <cstdlib>
 #include <string>
 
+#include "rtl/Exceptions.h"
 #include "upload/LoginCrypt.h"
 #include "upload/LoginFile.h"
 #include "upload/TextFn.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);
-    const TFtpLogin login = ParseLoginLine(line);
+    TFtpLogin login;
+    try {
+        login = ParseLoginLine(line);
+    } catch (const EConvertError&) {
+        // options after column 100 that cannot be understood: refused, as meant
+        login = ParseLoginLine(line.substr(0, 100));
+        if (line.size() <= 100) std::abort();
+    }
+    if (line.size() > 100) {
+        try {
+            // what is written is read back the same
+            if (ParseLoginOptions(FormatLoginOptions(login.Options)) != login.Options) std::abort();
+        } catch (const EConvertError&) {
+            std::abort();
+        }
+    }
     if (login.FtpHost.size() > 20 || login.FtpUser.size() > 20 || login.FtpPassword.size() > 20 ||
         login.RemoteFolder.size() > 40)
         std::abort();

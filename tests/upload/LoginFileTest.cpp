@@ -96,10 +96,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, LoginFileNameTest, ::testing::Values(
 
 // ---- fields by columns ----------------------------------------------------
 
+struct Fields {
+    std::string FtpHost, FtpUser, FtpPassword, RemoteFolder;
+};
 struct LineCase {
     std::string name;
     std::string line;
-    TFtpLogin expected;
+    Fields expected;
 };
 class ParseLoginLineTest : public ::testing::TestWithParam<LineCase> {};
 TEST_P(ParseLoginLineTest, Table) {
@@ -121,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseLoginLineTest, ::testing::Values(
              {"h" + kPad20.substr(1), "u" + kPad20.substr(1), "p" + kPad20.substr(1), "incoming"}},
     // a short host field: cut where the line ends, others empty
     LineCase{"FiveCharacters", MyEncrypt("hosts"), {"hosts", "", "", ""}},
-    LineCase{"BeyondColumn100Ignored", FullLine("h", "u", "p", "dir") + "TRAILING",
+    LineCase{"BlanksBeyondColumn100Ignored", FullLine("h", "u", "p", "dir") + "     ",
              {"h" + kPad20.substr(1), "u" + kPad20.substr(1), "p" + kPad20.substr(1), "dir"}},
     // control characters around the folder are trimmed, inner ones kept
     LineCase{"FolderTrimmed", Field("h", 20) + Field("u", 20) + Field("p", 20) + MyEncrypt("\0 a\tb \x1f"s),
@@ -160,8 +163,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadLoginLineTest, ::testing::Values(
     FileCase{"NoLineEnd", "abc", "abc"},
     FileCase{"CrFirst", "\rabc", ""},
     FileCase{"NulIsData", "a\0b\r"s, "a\0b"s},
-    FileCase{"LongLineCutAt100", std::string(150, 'x') + "\r\n", std::string(100, 'x')},
-    FileCase{"HugeWithoutEnd", std::string(1 << 20, 'y'), std::string(100, 'y')}),
+    FileCase{"LongLineKept", std::string(150, 'x') + "\r\n", std::string(150, 'x')},
+    FileCase{"HugeWithoutEndCutAtTheLimit", std::string(1 << 20, 'y'), std::string(kLoginLineLimit, 'y')}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ReadLoginFileTest, LineFeedLinesFillLaterColumns) {
@@ -177,6 +180,27 @@ TEST(ReadLoginFileTest, LineFeedLinesFillLaterColumns) {
     EXPECT_EQ(login->FtpUser.size(), 20u);  // the line feed is a character of the field
     EXPECT_EQ(login->FtpUser.substr(0, 4), "user");
     EXPECT_NE(login->FtpUser[10], ' ');     // column 31: the line feed, descrambled
+}
+
+TEST(ReadLoginFileTest, OptionsAfterColumn100) {
+    TempFolder dir;
+    dir.Write("LOC.DAT", FullLine("central-ftp.hotel", "u", "p", "") +
+                             " host=central-ftp.hotels.example.com port=2121 confirm=226\r\n");
+    const auto login = ReadLoginFile(dir.Folder(), "LOC");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->ServerHost(), "central-ftp.hotels.example.com");
+    EXPECT_EQ(login->Options.Port, 2121);
+    EXPECT_EQ(login->Options.Confirm, TConfirmRule::FinalReply);
+    EXPECT_EQ(login->Options.Tls, TTlsMode::Off);
+}
+
+TEST(ReadLoginFileTest, WithoutOptionsPlainFtpOnTheClientsPort) {
+    TempFolder dir;
+    dir.Write("LOC.DAT", FullLine("ftp.example.com", "u", "p", "") + "\r\n");
+    const auto login = ReadLoginFile(dir.Folder(), "LOC");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->ServerHost(), "ftp.example.com");
+    EXPECT_EQ(login->Options, TLoginOptions{});
 }
 
 TEST(ReadLoginFileTest, MissingFileIsNotFound) {

@@ -115,11 +115,41 @@ TEST_P(QeladminLoginTooLong, RefusedWithoutWriting) {
 }
 const std::string k21(21, 'h'), k41(41, 'f'), kLongPassword = "s3cret!s3cret!s3cret!";
 INSTANTIATE_TEST_SUITE_P(Cases, QeladminLoginTooLong, ::testing::Values(
-    TooLongCase{"Host", {k21, "u", "p"}, "HOST"},
     TooLongCase{"User", {"h", k21, "p"}, "USER"},
     TooLongCase{"Password", {"h", "u", kLongPassword}, "PASSWORD"},
     TooLongCase{"RemoteFolder", {"h", "u", "p", k41}, "REMOTEFOLDER"}),
     [](const auto& info) { return info.param.name; });
+
+// A host name longer than its column is kept whole after column 100.
+TEST(QeladminLogin, LongHostKeptWhole) {
+    TempDir dir;
+    const std::string host = "ftp-central.hotels-of-the-chain.example.com";
+    ASSERT_EQ(Login(dir.Str(), "LOC", host, "u", "p").exitCode, 0);
+    const auto login = ReadLoginFile(dir.Str(), "LOC");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->FtpHost, host.substr(0, 20));
+    EXPECT_EQ(login->ServerHost(), host);
+}
+
+TEST(QeladminLogin, ServerOptionsWrittenAfterTheColumns) {
+    TempDir dir;
+    const Result r = Qeladmin({"login", dir.Str(), "LOC", "h", "u", "-", "in", "--port", "2121", "--confirm", "226"},
+                              "p\n");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const auto login = ReadLoginFile(dir.Str(), "LOC");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->RemoteFolder, "in");
+    EXPECT_EQ(login->Options.Port, 2121);
+    EXPECT_EQ(login->Options.Confirm, TConfirmRule::FinalReply);
+}
+
+TEST(QeladminLogin, OptionNotUnderstoodIsRefusedWithoutWriting) {
+    TempDir dir;
+    const Result r = Qeladmin({"login", dir.Str(), "LOC", "h", "u", "-", "--tls", "explict"}, "p\n");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.output.find("explict"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir.Str() + "/LOC.DAT"));
+}
 
 TEST(QeladminLogin, ExactWidthsAreAccepted) {
     TempDir dir;

@@ -1,6 +1,8 @@
-// qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER]
+// qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER] [options]
 // Writes DIR/LOCCODE.DAT: the four values scrambled, blank-padded to their
-// columns, one line ended by CR LF. The password is never an argument (the
+// columns, then the server options after column 100, one line ended by CR LF.
+// A host longer than its column goes whole into the options, its first 20
+// characters into the column. The password is never an argument (the
 // process list and the shell's history would show it): "-" stands in its
 // place, and it is asked for without echo on a terminal, or read from the
 // first line of standard input. No message ever shows it.
@@ -14,11 +16,14 @@
 #include "tools/qeladmin/PasswordInput.h"
 #include "upload/LoginCrypt.h"
 #include "upload/LoginFile.h"
+#include "upload/LoginOptions.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER]\n"
-                          "  the password is asked for without echo, or read from standard input\n";
+constexpr char kUsage[] =
+    "usage: qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER] [--port N] [--tls off|explicit]\n"
+    "                      [--tls-ca FILE] [--tls-pin PIN] [--confirm size|226]\n"
+    "  the password is asked for without echo, or read from standard input\n";
 
 bool HasControlCharacter(const std::string& value) {
     for (const char c : value)
@@ -43,23 +48,60 @@ std::string ScrambledColumn(const std::string& what, const std::string& value, i
     return scrambled;
 }
 
+
+// Splits "--key value" pairs off the positional words into the options'
+// own words, so one parser judges them whether typed here or read back.
+bool SplitOptions(const Args& args, Args& positional, std::string& optionWords) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
+            if (i + 1 >= args.size()) return false;
+            optionWords += " " + word.substr(2) + "=" + FormatOptionValue(args[++i]);
+        } else {
+            positional.push_back(word);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunLogin(const Args& args) {
-    if (args.size() < 5 || args.size() > 6 || args[4] != "-") {
+    Args positional;
+    std::string optionWords;
+    if (!SplitOptions(args, positional, optionWords) || positional.size() < 5 || positional.size() > 6 ||
+        positional[4] != "-") {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    const std::string& dir = args[0];
-    const std::string& locationCode = args[1];
-    const std::string remoteFolder = args.size() == 6 ? args[5] : std::string();
+    TLoginOptions options;
+    try {
+        options = ParseLoginOptions(optionWords);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n%s", e.what(), kUsage);
+        return 2;
+    }
+    if (!options.Host.empty()) {
+        std::fputs("the host is given as HOST\n", stderr);
+        return 2;
+    }
+    const std::string& dir = positional[0];
+    const std::string& locationCode = positional[1];
+    const std::string remoteFolder = positional.size() == 6 ? positional[5] : std::string();
+    std::string hostColumn = positional[2];
+    if (hostColumn.size() > static_cast<std::size_t>(kHostWidth)) {
+        options.Host = hostColumn;
+        hostColumn.resize(static_cast<std::size_t>(kHostWidth));
+    }
 
-    const std::string host = ScrambledColumn("HOST", args[2], kHostWidth);
-    const std::string user = ScrambledColumn("USER", args[3], kUserWidth);
+    const std::string host = ScrambledColumn("HOST", hostColumn, kHostWidth);
+    const std::string user = ScrambledColumn("USER", positional[3], kUserWidth);
     const std::string folder = ScrambledColumn("REMOTEFOLDER", remoteFolder, kRemoteFolderWidth);
     const auto password = ReadPassword("Password: ");
     if (!password) throw std::runtime_error("no password given on standard input");
-    const std::string line = host + user + ScrambledColumn("PASSWORD", *password, kPasswordWidth, true) + folder;
+    if (HasControlCharacter(options.Host)) throw std::runtime_error("HOST holds a control character");
+    const std::string line =
+        host + user + ScrambledColumn("PASSWORD", *password, kPasswordWidth, true) + folder + FormatLoginOptions(options);
 
     const std::string path = LoginFileName(dir, locationCode);
     std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
