@@ -1,4 +1,4 @@
-#include "ftp/NetSocketHandle.h"
+#include "ftp/NetSocketSystem.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -7,38 +7,22 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ftp/NetExceptions.h"
-#include "ftp/NetStack.h"
+// The socket calls on Windows (NetSocketHandlePosix.cpp is the POSIX one):
+// Winsock 2, whose error numbers are the program's own. Readiness waits use
+// select(), which reports a failed connect in its exception set on every
+// Windows version (WSAPoll did not before Windows 10 2004).
+namespace TNetSocketSystem {
 
-// The socket on Windows (NetSocketHandle.cpp is the POSIX one): Winsock 2,
-// whose error numbers are the program's own. Readiness waits use select(),
-// which reports a failed connect in its exception set on every Windows
-// version (WSAPoll did not before Windows 10 2004).
 namespace {
 
-SOCKET AsSocket(std::intptr_t fd) { return static_cast<SOCKET>(fd); }
+SOCKET AsSocket(std::intptr_t s) { return static_cast<SOCKET>(s); }
 
-sockaddr_in MakeAddress(const std::string& ip, int port) {
+sockaddr_in ToSockaddr(const TAddress& a) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    // Port numbers wrap like the 16-bit field they go into.
-    addr.sin_port = htons(static_cast<u_short>(port));
-    unsigned char parts[4];
-    if (ip.empty()) {
-        addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    } else if (TNetStack::ParseDottedAddress(ip, parts)) {
-        std::memcpy(&addr.sin_addr, parts, 4);
-    } else {
-        TNetStack::RaiseSocketError(10049);
-    }
+    addr.sin_port = htons(a.Port);
+    std::memcpy(&addr.sin_addr, a.Ip, 4);
     return addr;
-}
-
-void ReadAddress(const sockaddr_in& addr, std::string& ip, int& port) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    ip = text;
-    port = ntohs(addr.sin_port);
 }
 
 void SetNonBlocking(SOCKET s, bool on) {
@@ -53,139 +37,120 @@ timeval MakeTimeval(int ms) {
     return tv;
 }
 
-enum class Wait { Read, Write };
-
-// True when the socket is ready (or in error) within timeoutMs (-1: no limit).
-bool SelectFor(SOCKET s, Wait what, int timeoutMs) {
-    fd_set ready, failed;
+// select() on one socket: its count of ready sets, or SOCKET_ERROR.
+// `failed` tells whether it showed in the exception set.
+int SelectOne(SOCKET s, TWait what, timeval* tv, bool& failed) {
+    fd_set ready, failedSet;
     FD_ZERO(&ready);
-    FD_ZERO(&failed);
+    FD_ZERO(&failedSet);
     FD_SET(s, &ready);
-    FD_SET(s, &failed);
-    timeval tv = MakeTimeval(std::max(0, timeoutMs));
-    const int n = ::select(0, what == Wait::Read ? &ready : nullptr, what == Wait::Write ? &ready : nullptr, &failed,
-                           timeoutMs < 0 ? nullptr : &tv);
-    if (n == SOCKET_ERROR) TNetStack::RaiseSocketError(::WSAGetLastError());
-    return n > 0;
+    FD_SET(s, &failedSet);
+    const int n = ::select(0, what == TWait::Read ? &ready : nullptr, what == TWait::Write ? &ready : nullptr,
+                           &failedSet, tv);
+    failed = n > 0 && FD_ISSET(s, &failedSet);
+    return n;
 }
+
+int CappedSize(std::size_t size) { return int(std::min<std::size_t>(size, 1 << 30)); }
 
 }  // namespace
 
-TNetSocketHandle::~TNetSocketHandle() { Close(); }
-
-void TNetSocketHandle::Allocate() {
-    Close();
-    TNetStack::Startup();
+std::intptr_t Open() {
     // WSA_FLAG_NO_HANDLE_INHERIT: the counterpart of SOCK_CLOEXEC.
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    if (s == INVALID_SOCKET) throw ENetInvalidSocket();
-    fd_ = static_cast<std::intptr_t>(s);
+    return s == INVALID_SOCKET ? NoSocket : static_cast<std::intptr_t>(s);
 }
 
-void TNetSocketHandle::SetNoDelay() {
+void Close(std::intptr_t s) {
+    ::shutdown(AsSocket(s), SD_SEND);
+    ::closesocket(AsSocket(s));
+}
+
+void SetNoDelay(std::intptr_t s) {
     BOOL on = TRUE;
-    ::setsockopt(AsSocket(fd_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    ::setsockopt(AsSocket(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
-void TNetSocketHandle::Bind(const std::string& ip, int port) {
-    sockaddr_in addr = MakeAddress(ip, port);
-    if (::bind(AsSocket(fd_), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        const int n = ::WSAGetLastError();
-        if (n == 10048) throw ENetCouldNotBindSocket();
-        TNetStack::RaiseSocketError(n);
-    }
+int Bind(std::intptr_t s, const TAddress& at) {
+    sockaddr_in addr = ToSockaddr(at);
+    return ::bind(AsSocket(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : ::WSAGetLastError();
 }
 
-int TNetSocketHandle::BeginConnect(const std::string& ip, int port) {
-    sockaddr_in addr = MakeAddress(ip, port);
-    const SOCKET s = AsSocket(fd_);
-    SetNonBlocking(s, true);
-    int result = 0;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        result = ::WSAGetLastError();
-        if (result == WSAEWOULDBLOCK) return ConnectPending;
-    }
-    SetNonBlocking(s, false);
-    return result;
+int BeginNonBlocking(std::intptr_t s, int& saved) {
+    saved = 0;  // a Winsock socket is blocking unless made otherwise
+    SetNonBlocking(AsSocket(s), true);
+    return 0;
 }
 
-int TNetSocketHandle::AwaitConnect(std::intptr_t stopHandle, int timeoutMs) {
+void RestoreBlocking(std::intptr_t s, int) { SetNonBlocking(AsSocket(s), false); }
+
+int Connect(std::intptr_t s, const TAddress& to) {
+    sockaddr_in addr = ToSockaddr(to);
+    if (::connect(AsSocket(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return 0;
+    const int error = ::WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? ConnectPending : error;
+}
+
+int AwaitConnect(std::intptr_t s, std::intptr_t stopHandle, int timeoutMs) {
     // select() cannot wait on the stop event, so the wait goes in short
     // steps with a look at the event between them.
     constexpr int Step = 20;
-    const SOCKET s = AsSocket(fd_);
     HANDLE stop = stopHandle == -1 ? nullptr : reinterpret_cast<HANDLE>(stopHandle);
     const ULONGLONG deadline = timeoutMs < 0 ? 0 : ::GetTickCount64() + ULONGLONG(timeoutMs);
-    int result = 0;
     while (true) {
-        if (stop && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
-            result = 10004;  // abandoned by the waiting thread
-            break;
-        }
+        if (stop && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return 10004;  // abandoned by the waiting thread
         int wait = Step;
         if (timeoutMs >= 0) {
             const ULONGLONG now = ::GetTickCount64();
             wait = now >= deadline ? 0 : int(std::min<ULONGLONG>(deadline - now, Step));
         }
-        fd_set done, failed;
-        FD_ZERO(&done);
-        FD_ZERO(&failed);
-        FD_SET(s, &done);
-        FD_SET(s, &failed);
         timeval tv = MakeTimeval(wait);
-        const int n = ::select(0, nullptr, &done, &failed, &tv);
-        if (n == SOCKET_ERROR) {
-            result = ::WSAGetLastError();
-            break;
-        }
+        bool failed = false;
+        const int n = SelectOne(AsSocket(s), TWait::Write, &tv, failed);
+        if (n == SOCKET_ERROR) return ::WSAGetLastError();
         if (n > 0) {
             int err = 0;
             int len = sizeof err;
-            ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
+            ::getsockopt(AsSocket(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
             // A failed connect shows in the exception set; its error is
             // there, or 10061 when the stack kept none.
-            result = err ? err : (FD_ISSET(s, &failed) ? 10061 : 0);
-            break;
+            return err ? err : (failed ? 10061 : 0);
         }
         if (timeoutMs >= 0 && ::GetTickCount64() >= deadline) return ConnectPending;
     }
-    SetNonBlocking(s, false);
-    return result;
 }
 
-void TNetSocketHandle::Close() {
-    if (fd_ == -1) return;
-    ::shutdown(AsSocket(fd_), SD_SEND);
-    ::closesocket(AsSocket(fd_));
-    fd_ = -1;
+int Wait(std::intptr_t s, TWait what, int timeoutMs) {
+    timeval tv = MakeTimeval(std::max(0, timeoutMs));
+    bool failed = false;
+    const int n = SelectOne(AsSocket(s), what, timeoutMs < 0 ? nullptr : &tv, failed);
+    if (n == SOCKET_ERROR) return -::WSAGetLastError();
+    return n > 0 ? 1 : 0;
 }
 
-bool TNetSocketHandle::Readable(int timeoutMs) { return SelectFor(AsSocket(fd_), Wait::Read, timeoutMs); }
-
-bool TNetSocketHandle::Writable(int timeoutMs) { return SelectFor(AsSocket(fd_), Wait::Write, timeoutMs); }
-
-long long TNetSocketHandle::Send(const char* data, std::size_t size) {
-    if (fd_ == -1) throw ENetClosedSocket();
+long long Send(std::intptr_t s, const char* data, std::size_t size) {
     // Never blocks: the caller waits for room in slices of its own.
-    const SOCKET s = AsSocket(fd_);
-    SetNonBlocking(s, true);
-    const int n = ::send(s, data, int(std::min<std::size_t>(size, 1 << 30)), 0);
+    SetNonBlocking(AsSocket(s), true);
+    const int n = ::send(AsSocket(s), data, CappedSize(size), 0);
     const int error = n == SOCKET_ERROR ? ::WSAGetLastError() : 0;
-    SetNonBlocking(s, false);
+    SetNonBlocking(AsSocket(s), false);
     return n == SOCKET_ERROR ? -static_cast<long long>(error) : n;
 }
 
-long long TNetSocketHandle::Recv(char* data, std::size_t size) {
-    if (fd_ == -1) throw ENetClosedSocket();
-    const int n = ::recv(AsSocket(fd_), data, int(std::min<std::size_t>(size, 1 << 30)), 0);
+long long Recv(std::intptr_t s, char* data, std::size_t size) {
+    const int n = ::recv(AsSocket(s), data, CappedSize(size), 0);
     return n == SOCKET_ERROR ? -static_cast<long long>(::WSAGetLastError()) : n;
 }
 
-void TNetSocketHandle::UpdateBindings() {
+bool AddressOf(std::intptr_t s, TEnd end, TAddress& out) {
     sockaddr_in addr{};
     int len = sizeof addr;
-    if (::getsockname(AsSocket(fd_), reinterpret_cast<sockaddr*>(&addr), &len) == 0) ReadAddress(addr, ip_, port_);
-    len = sizeof addr;
-    if (::getpeername(AsSocket(fd_), reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        ReadAddress(addr, peerIP_, peerPort_);
+    auto* name = reinterpret_cast<sockaddr*>(&addr);
+    if ((end == TEnd::Local ? ::getsockname(AsSocket(s), name, &len) : ::getpeername(AsSocket(s), name, &len)) != 0)
+        return false;
+    std::memcpy(out.Ip, &addr.sin_addr, 4);
+    out.Port = ntohs(addr.sin_port);
+    return true;
 }
+
+}  // namespace TNetSocketSystem
