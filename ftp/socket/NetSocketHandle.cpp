@@ -1,10 +1,10 @@
-#include "ftp/NetSocketHandle.h"
+#include "ftp/socket/NetSocketHandle.h"
 
 #include <string>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetSocketSystem.h"
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetSocketSystem.h"
+#include "ftp/socket/NetStack.h"
 
 // What a socket does, once for every system; the system calls are behind
 // TNetSocketSystem (NetSocketHandlePosix.cpp, NetSocketHandleWindows.cpp).

@@ -1,4 +1,4 @@
-#include "ftp/NetSocketSystem.h"
+#include "ftp/socket/NetSocketSystem.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 // The socket calls on POSIX (NetSocketHandleWindows.cpp is the Winsock one).
 namespace TNetSocketSystem {

@@ -1,4 +1,4 @@
-#include "ftp/NetSocketSystem.h"
+#include "ftp/socket/NetSocketSystem.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
