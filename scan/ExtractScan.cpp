@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/TransferList.h"

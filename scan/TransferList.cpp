@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 namespace {
 

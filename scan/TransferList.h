@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 
 struct TransferRow {
     TDateTime Date = 0;          // DATE, a calendar day

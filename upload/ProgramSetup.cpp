@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
 #include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
 #include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/TransferList.h"

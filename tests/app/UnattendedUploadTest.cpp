@@ -29,7 +29,7 @@
 #include "AppTestSupport.h"
 #include "UploadTestSupport.h"
 #include "app/PartsProgressBar.h"
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tools/qeladmin/UploadStatus.h"

@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "data/FileNames.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/values/FileNames.h"
 #include "tests/data/TestSupport.h"
 
 namespace {
@@ -14,6 +14,18 @@ using testsupport::Quote;
 using testsupport::RunCommand;
 
 std::string Qeladmin(const std::string& args) { return Quote(QZ_QELADMIN) + " " + args; }
+
+// The program's file-log update works on the folder's FILELOG: the row it
+// stores is found by its index.
+void ExpectFileLogTakesARow(const std::string& folder) {
+    TDbfTable fileLog("DbfFileLog");
+    fileLog.SetDatabaseName(folder);
+    fileLog.SetTableName(kFileLogTableName);
+    fileLog.SetIndexName(kFileLogTag);
+    fileLog.Open();
+    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
+    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+}
 
 TEST(QelAdminInit, WritesTheThreeTablesAndTheFileLogIndex) {
     testsupport::TempDir dir;
@@ -30,13 +42,7 @@ TEST(QelAdminInit, WritesTheThreeTablesAndTheFileLogIndex) {
     EXPECT_EQ(tag.exitCode, 0) << tag.output;
 
     // The program's own sequences work on what init wrote.
-    TDbfTable fileLog("DbfFileLog");
-    fileLog.SetDatabaseName(dir.str());
-    fileLog.SetTableName(kFileLogTableName);
-    fileLog.SetIndexName(kFileLogTag);
-    fileLog.Open();
-    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
-    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+    ExpectFileLogTakesARow(dir.str());
     TDbfTable settings("DbfZAVSys");
     settings.SetDatabaseName(dir.str());
     settings.SetTableName(kSettingsTableName);
@@ -60,13 +66,7 @@ TEST(QelAdminInit, MakesTheJournalsBesideTheTables) {
     const auto kept = RunCommand(Qeladmin("init --journals " + Quote(dir.str())));
     ASSERT_EQ(kept.exitCode, 0) << kept.output;
     for (const auto& name : tables) EXPECT_TRUE(fs::exists(dir.path() / (name + ".qzj"))) << name;
-    TDbfTable fileLog("DbfFileLog");
-    fileLog.SetDatabaseName(dir.str());
-    fileLog.SetTableName(kFileLogTableName);
-    fileLog.SetIndexName(kFileLogTag);
-    fileLog.Open();
-    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
-    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+    ExpectFileLogTakesARow(dir.str());
 }
 
 TEST(QelAdminInit, RefusesToOverwriteExistingTables) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "ProgramFolder.h"
-#include "data/DbfSettings.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfSettings.h"
+#include "data/table/DbfTable.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
@@ -156,13 +156,7 @@ protected:
     void TearDown() override { std::filesystem::current_path(previousDir_); }
 
     void OpenTables() {
-        settings_.SetTableName("ZAVSYS.DBF");
-        settings_.SetDatabaseName(folder_.Path());
-        settings_.Open();
-        fileLog_.SetTableName("FILELOG.DBF");
-        fileLog_.SetDatabaseName(folder_.Path());
-        fileLog_.SetIndexName("FILENAME");
-        fileLog_.Open();
+        folder_.OpenTables(settings_, fileLog_);
     }
 
     std::filesystem::path previousDir_;

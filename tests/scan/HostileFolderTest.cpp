@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ProgramFolder.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
@@ -35,13 +35,7 @@ protected:
     void SetUp() override {
         previousDir_ = fs::current_path();
         folder_.WriteSettings({"ABC", "ABC", "OnQ", "", folder_.SourcePath(), ""});
-        settings_.SetTableName("ZAVSYS.DBF");
-        settings_.SetDatabaseName(folder_.Path());
-        settings_.Open();
-        fileLog_.SetTableName("FILELOG.DBF");
-        fileLog_.SetDatabaseName(folder_.Path());
-        fileLog_.SetIndexName("FILENAME");
-        fileLog_.Open();
+        folder_.OpenTables(settings_, fileLog_);
     }
     void TearDown() override { fs::current_path(previousDir_); }
 

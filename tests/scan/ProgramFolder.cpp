@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "ProgramFolderSystem.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 namespace qztest {
 
@@ -89,6 +89,16 @@ void SetModified(const std::filesystem::path& file, TDateTime modified) {
     tm.tm_isdst = -1;
     const std::time_t when = std::mktime(&tm);
     SetFileModified(file, when);
+}
+
+void ProgramFolder::OpenTables(TDbfTable& settings, TDbfTable& fileLog) const {
+    settings.SetTableName("ZAVSYS.DBF");
+    settings.SetDatabaseName(Path());
+    settings.Open();
+    fileLog.SetTableName("FILELOG.DBF");
+    fileLog.SetDatabaseName(Path());
+    fileLog.SetIndexName("FILENAME");
+    fileLog.Open();
 }
 
 }  // namespace qztest

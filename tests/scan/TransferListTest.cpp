@@ -1,7 +1,7 @@
 // The in-memory transfer list: closed and open, cutting, current row, deletes.
 #include <gtest/gtest.h>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "scan/TransferList.h"
 
 namespace {

@@ -9,11 +9,9 @@ namespace qz::test {
 extern const char* const VsftpdProgram;
 extern const char* const PythonProgram;
 
-int FreeLoopbackPort();
 std::string MakeTempDir(const std::string& prefix);
 void SetMode(const std::string& path, int mode);
 // The path as the server, a Linux program, names it.
 std::string ServerPath(const std::string& path);
-void PauseMs(int ms);
 
 }  // namespace qz::test

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "data/DateTime.h"
-#include "data/LocalTables.h"
-#include "data/storage/XbaseTable.h"
-#include "rtl/Utf8Path.h"
 #include "UploadFixtureSystem.h"
+#include "data/local/LocalTables.h"
+#include "data/storage/XbaseTable.h"
+#include "data/values/DateTime.h"
+#include "rtl/Utf8Path.h"
 #include "upload/LoginCrypt.h"
 
 namespace fs = std::filesystem;

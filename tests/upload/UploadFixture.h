@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "ftp/commands/NetFTP.h"
 #include "scan/TransferList.h"
 #include "tests/support/TodayYmd.h"

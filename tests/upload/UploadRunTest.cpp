@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "UploadFixture.h"
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractScan.h"

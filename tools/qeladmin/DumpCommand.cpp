@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfFieldCodec.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfFieldCodec.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfTable.h"
-#include "data/FileNames.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "data/storage/Journal.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/FileNames.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 

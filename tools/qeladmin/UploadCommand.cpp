@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "data/DbfSettings.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfSettings.h"
+#include "data/table/DbfTable.h"
 #include "ftp/NetExceptions.h"
 #include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"

@@ -1,9 +1,9 @@
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "data/FileNames.h"
+#include "data/values/FileNames.h"
 #include "rtl/PathNames.h"
 #include "rtl/Utf8Path.h"
 

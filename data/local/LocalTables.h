@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 
 inline constexpr const char* kSettingsTableName = "ZAVSYS.DBF";
 inline constexpr const char* kFileLogTableName = "FILELOG.DBF";
