@@ -209,7 +209,12 @@ std::string ShownReply(const TNetRFCReply& reply) {
         }
         if (shown.size() > kShownLength) break;
     }
-    if (shown.size() > kShownLength) shown = shown.substr(0, kShownLength) + "...";
+    if (shown.size() > kShownLength) {
+        // Cut before a character, never inside one of UTF-8.
+        std::size_t cut = kShownLength;
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
+        shown = shown.substr(0, cut) + "...";
+    }
     return shown;
 }
 

@@ -73,6 +73,9 @@ TEST(ReplyTest, ShownReplyIsOneBoundedLineWithoutControls) {
     EXPECT_EQ(ShownReply(ParseOneReply("213-size\r\n213 50000\r\n")), "213 size 50000");
     EXPECT_EQ(ShownReply(ParseOneReply("550 a\x1b[2Jb\r\n")), "550 a?[2Jb");
     EXPECT_EQ(ShownReply(ParseOneReply("550 " + std::string(5000, 'x') + "\r\n")).size(), 203u);
+    std::string accented;
+    for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
+    EXPECT_EQ(ShownReply(ParseOneReply("550 " + accented + "\r\n")), "550 " + accented.substr(0, 196) + "...");
 }
 
 struct LineLengthCase {
