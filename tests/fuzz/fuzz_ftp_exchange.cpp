@@ -20,13 +20,15 @@
 
 namespace {
 
+constexpr long long kFileBytes = 70000;
+
 // The local file sent: three send chunks, the last one short.
 const std::string& LocalFile() {
     static const std::string path = [] {
         char name[] = "/tmp/qz-fuzz-exchange-XXXXXX";
         int fd = ::mkstemp(name);
         if (fd < 0) std::abort();
-        std::string bytes(kFileBytes, 'x');
+        std::string bytes(static_cast<std::size_t>(kFileBytes), 'x');
         if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
         ::close(fd);
         return std::string(name);
@@ -35,8 +37,6 @@ const std::string& LocalFile() {
     (void)removed;
     return path;
 }
-
-constexpr long long kFileBytes = 70000;
 
 // Checked apart from the client's own parsing: a confirmed store had a
 // completion reply and, by SIZE, a 213 whose last line is the file's size
