@@ -55,6 +55,7 @@ struct ScanCase {
     std::vector<LoggedSpec> logged{};
     std::vector<RowSpec> rows{};
     std::vector<std::string> messages{};
+    bool caseSensitiveFolder = false;   // the case needs two names differing only in letter case
 };
 
 std::ostream& operator<<(std::ostream& out, const ScanCase& c) { return out << c.title; }
@@ -131,7 +132,8 @@ std::vector<ScanCase> Cases() {
                       {"H061505.xml", At("06/15/05")}},
          .rows = {{"GSE_A061505.xml", "No", nullptr, "06/15/05"}, {"H061505.xml", "No", nullptr, "06/15/05"}},
          .messages = {"error:\"gse_a061505.xml\" is not listed: its name differs from \"GSE_A061505.xml\" only "
-                      "in letter case."}},
+                      "in letter case."},
+         .caseSensitiveFolder = true},
         {.title = "LoggedFileAgainstLastCopy",
          .lastCopy = "06/16/05",
          .extracts = {{"DAYBEFORE061505.xml", At("06/15/05", 23, 59)},
@@ -200,6 +202,10 @@ TEST_P(ExtractScanTest, ListsTheExpectedRows) {
     folder_.WriteSettings({"ABC", "ABC", c.pms, c.lastCopy, folder_.SourcePath(), ""});
     for (const LoggedSpec& l : c.logged) folder_.AddFileLog(l.name, StrToDate(l.date));
     for (const ExtractSpec& e : c.extracts) folder_.AddExtract(e.name, e.modified);
+    if (c.caseSensitiveFolder &&
+        static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder_.SourcePath()),
+                                               std::filesystem::directory_iterator())) < c.extracts.size())
+        GTEST_SKIP() << "this file system holds one file for names differing only in letter case";
     std::filesystem::create_directory(folder_.SourcePath() + "SUBFOLDER061505.xml");
     OpenTables();
 
