@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -419,6 +420,135 @@ TEST_P(UnattendedFailure, SaysWhyEndsWithItsStatusAndMarksNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnattendedFailure, ::testing::ValuesIn(FailureCases()),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+// ---- against a scripted server: what a real one will not do on demand -------
+
+// The login file for the scripted server's port, written by `qeladmin login`
+// with `options` (e.g. "--confirm 226").
+void LoginToPort(UploadFolder& s, int port, const std::string& remoteFolder, const std::string& options = {}) {
+    Shell("printf '%s\\n' secret | " + std::string(QZ_QELADMIN) + " login " + Quoted(s.Folder()) +
+          " ABC 127.0.0.1 hotel -" + (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " --port " +
+          std::to_string(port) + (options.empty() ? "" : " " + options) + " 2>&1");
+}
+
+// One file stored; the final reply and, when not empty, the reply to SIZE.
+void AppendStore(std::vector<ScriptStep>& script, const std::string& finalReply, const std::string& sizeReply) {
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", ScriptStep::Action::ReceiveData));
+    script.push_back(ScriptStep{false, finalReply + "\r\n", ScriptStep::Action::None});
+    if (!sizeReply.empty()) script.push_back(Answer(sizeReply));
+}
+
+struct ScriptedCase {
+    const char* title = "";
+    Strings files;                   // extract names, each of 10 bytes
+    std::string remoteFolder;
+    std::string options;             // of qeladmin login
+    std::vector<ScriptStep> afterLogIn;
+    int status = 0;
+    Strings lines;                   // standard error
+    Strings marked;                  // file-log names afterwards
+    std::string uploadedBy = "XXX";  // of every audit row
+};
+std::ostream& operator<<(std::ostream& out, const ScriptedCase& c) { return out << c.title; }
+
+std::vector<ScriptedCase> ScriptedCases() {
+    const std::string tooLong = std::string(91, 'L') + "061505.xml";   // 101 characters
+    std::vector<ScriptedCase> cases;
+    auto add = [&](const char* title, auto&& tweak) {
+        ScriptedCase c;
+        c.title = title;
+        tweak(c);
+        cases.push_back(c);
+    };
+    add("SizeRefusedMarksNothing", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "550 No such file.");
+        c.status = kUploadTransferFailed;
+        c.lines = {"F1061505.xml is not confirmed on the server: it answered SIZE with \"550 No such file.\"."};
+    });
+    add("AbortedThen226MarksNothing", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.afterLogIn = {Answer("227 Entering Passive Mode ({PASV})."),
+                        Answer("150 Ok to send data.", ScriptStep::Action::ReceiveData),
+                        ScriptStep{false, "426 Transfer aborted.\r\n226 Transfer complete.\r\n", ScriptStep::Action::None}};
+        c.status = kUploadTransferFailed;
+        c.lines = {"F1061505.xml is not confirmed on the server: it answered the transfer with \"426 Transfer "
+                   "aborted.\", then \"226 Transfer complete.\"."};
+    });
+    add("Confirm226TrustsTheFinalReplyAndSaysSo", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.options = "--confirm 226";
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "");
+        c.lines = {"All Finished!"};
+        c.marked = {"F1061505.xml"};
+        c.uploadedBy = "226";
+    });
+    add("ReplyWithoutTextNamesItsCode", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.remoteFolder = "incoming";
+        c.afterLogIn = {Answer("550")};
+        c.status = kUploadConnectFailed;
+        c.lines = {"The server answered \"550\" with no text."};
+    });
+    add("PassiveReplyWithoutPortIsATransferFailure", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.afterLogIn = {Answer("227 Entering Passive Mode (127,0,0,1,7)")};
+        c.status = kUploadTransferFailed;
+        c.lines = {"'' is not a valid integer value."};
+    });
+    add("LongNameSentWholeNeverTheFileOfItsCutName", [](ScriptedCase& c) {
+        c.files = {"VERYLONGEXTRACTNAME_061505.xml"};
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "213 10");
+        c.lines = {"All Finished!"};
+        c.marked = {"VERYLONGEXTRACTNAME_061505.xml"};
+    });
+    add("LeftOutFilesNeverStopTheRest", [&](ScriptedCase& c) {
+        c.files = {"A061505.xml", "GSE_A061505.xml", "gse_a061505.xml", tooLong};
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "213 10");
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "213 10");
+        c.status = kUploadLeftOut;
+        c.lines = {"\"" + tooLong + "\" is not listed: its name is longer than the 100 characters the file log holds. "
+                   "\"gse_a061505.xml\" is not listed: its name differs from \"GSE_A061505.xml\" only in letter case.",
+                   "All Finished!"};
+        c.marked = {"A061505.xml", "GSE_A061505.xml"};
+    });
+    return cases;
+}
+
+class UnattendedScripted : public ::testing::TestWithParam<ScriptedCase> {};
+
+TEST_P(UnattendedScripted, SaysWhatHappenedAndMarksOnlyWhatTheServerConfirmed) {
+    const ScriptedCase& c = GetParam();
+    std::vector<ScriptStep> script = LoggedIn();
+    script.insert(script.end(), c.afterLogIn.begin(), c.afterLogIn.end());
+    ScriptedFtpServer server(script);
+    UploadFolder s(0);
+    for (const std::string& name : c.files) s.AddFile(name, std::string(10, 'x'));
+    // A regular file named as the transfer list once cut a long name: it
+    // must never be sent in the long name's place.
+    std::ofstream(fs::path(s.w.Folder().SourcePath()) / "VERYLONGEXTRACTNAME_06150", std::ios::binary) << "other";
+    LoginToPort(s, server.Port(), c.remoteFolder, c.options);
+
+    Command run(s.UploadArgs());
+
+    EXPECT_EQ(run.Wait(), c.status);
+    EXPECT_EQ(run.Err(), c.lines);
+    EXPECT_EQ(server.Failure(), "");
+    Strings marked;
+    for (const Strings& record : s.FileLog()) marked.push_back(record.size() > 1 ? record[1] : "<none>");
+    EXPECT_EQ(marked, c.marked);
+    for (const Strings& row : s.UpLog()) EXPECT_EQ(row.back(), c.uploadedBy);
+    Strings stored;
+    for (const std::string& command : server.Commands())
+        if (command.rfind("STOR ", 0) == 0) stored.push_back(command.substr(5));
+    for (const std::string& name : stored)
+        EXPECT_NE(std::find(c.files.begin(), c.files.end(), name), c.files.end()) << "sent: " << name;
+    EXPECT_EQ(server.Data().find("other"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnattendedScripted, ::testing::ValuesIn(ScriptedCases()),
                          [](const auto& info) { return std::string(info.param.title); });
 
 TEST(UnattendedLock, TheSecondCommandOnAFolderRefusesAndNothingIsSentTwice) {

@@ -8,6 +8,7 @@
 
 #include "ProgramFolderSystem.h"
 #include "data/table/DbfTable.h"
+#include "rtl/Utf8Path.h"
 
 namespace qztest {
 
@@ -53,7 +54,8 @@ void ProgramFolder::AddFileLog(const std::string& fileName, TDateTime date) {
 }
 
 void ProgramFolder::AddExtract(const std::string& name, TDateTime modified) const {
-    const std::filesystem::path file = std::filesystem::path(SourcePath()) / name;
+    // Names are UTF-8, as the program holds them.
+    const std::filesystem::path file = PathFromUtf8(SourcePath()) / PathFromUtf8(name);
     std::ofstream(file) << "<extract/>\n";
     SetModified(file, modified);
 }

@@ -33,15 +33,18 @@ xbase::FieldInfo Field(const char* name, char type, uint16_t width, uint8_t deci
     return f;
 }
 
-// Widths hold every value the program writes: FILENAME as the transfer list
-// holds it, PMS "Corvane Ledger", full folder paths, host names.
+// Widths hold every value the program writes: the file log's FILENAME a
+// whole extract name of up to 100 characters (the scan leaves out a longer
+// one: a cut name would never match its record), PMS "Corvane Ledger", full
+// folder paths, host names. The upload log's FILENAME keeps its 25: an audit
+// row's text is cut to its field.
 std::vector<TableLayout> Layouts() {
     return {
         {kSettingsTableName,
          {Field("LOCCODE", 'C', 10), Field("PROPCODE", 'C', 10), Field("PMS", 'C', 20), Field("LASTCOPY", 'D', 8),
           Field("COPYFROM", 'C', 254), Field("COPYTO", 'C', 254)}},
         {kFileLogTableName,
-         {Field("DATE", 'D', 8), Field("FILENAME", 'C', 25), Field("FILCREATED", 'D', 8), Field("COPIED", 'C', 3)}},
+         {Field("DATE", 'D', 8), Field("FILENAME", 'C', 100), Field("FILCREATED", 'D', 8), Field("COPIED", 'C', 3)}},
         {kUpLogTableName,
          {Field("DATE", 'D', 8), Field("HOSTNAME", 'C', 60), Field("FILENAME", 'C', 25), Field("DATETIME", 'C', 12),
           Field("TRANSFERED", 'N', 10), Field("UPLOADEDBY", 'C', 3)}},

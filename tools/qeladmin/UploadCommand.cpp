@@ -120,6 +120,9 @@ int StatusOf(const std::exception& error, bool fileStarted) {
     if (dynamic_cast<const EFOpenError*>(&error) || dynamic_cast<const EInOutError*>(&error) ||
         dynamic_cast<const EUploadSizeMismatch*>(&error))
         return kUploadTransferFailed;
+    // Once a file is under way the only text read as a number is the
+    // server's passive reply: a reply without its port is a transfer failure.
+    if (dynamic_cast<const EConvertError*>(&error) && fileStarted) return kUploadTransferFailed;
     if (dynamic_cast<const ENetException*>(&error)) return fileStarted ? kUploadTransferFailed : kUploadConnectFailed;
     return kUploadOtherError;
 }
@@ -138,6 +141,7 @@ struct UnattendedUpload {
     std::string programFolder, locationCode, sourceFolder, uploadPath;
     std::string ftpHost, ftpUser, ftpPassword, remoteFolder;
     TNetFTP ftp;
+    std::size_t leftOut = 0;   // files the scan left out, each told
 
     UnattendedUpload() {
         engineSettings.ApplyStoredValues();
@@ -156,7 +160,7 @@ struct UnattendedUpload {
         }
         if (StartUpScans(settings, sourceFolder)) {
             TConsoleScanMessages messages;
-            LoadGrid("1", sourceFolder, settings, fileLog, transferList, messages);
+            leftOut = LoadGrid("1", sourceFolder, settings, fileLog, transferList, messages);
         }
         if (!DirectoryExists(sourceFolder)) {
             Say("Invalid Directory!");
@@ -176,7 +180,10 @@ struct UnattendedUpload {
                                      ftpPassword, remoteFolder},
                        transferList, fileLog, settings, upLog, ftp);
         run.Run();
-        return view.Finished() ? kUploadFinished : kUploadNoLogin;
+        if (!view.Finished()) return kUploadNoLogin;
+        // The rest went; the left-out files wait for someone to act, and a
+        // scheduler sees it every night until then.
+        return leftOut > 0 ? kUploadLeftOut : kUploadFinished;
     }
 };
 
