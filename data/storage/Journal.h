@@ -12,6 +12,7 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "data/storage/JournalFormat.h"
@@ -66,6 +67,15 @@ public:
     // empties the journal, synced: its updates are never written again.
     // Call holding the write locks.
     void checkpoint(OsFile& table, OsFile* index);
+    // The table writes of confirmed updates the last recovery after a
+    // restart gave up because another program had written there since (its
+    // append took the slot of one of our records): the index may still hold
+    // our record's keys for that slot.
+    struct GivenUpWrite {
+        uint64_t offset = 0;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<GivenUpWrite> takeGivenUp() { return std::exchange(givenUp_, {}); }
 
 private:
     using Tail = JournalTail;
@@ -95,6 +105,7 @@ private:
     bool cannotCreate_ = false;     // making the journal failed once: not tried again
     std::vector<std::vector<uint8_t>> replaced_;   // the bytes each write of the update replaces
     std::vector<size_t> replacedInFile_;          // how many of them were inside the file
+    std::vector<GivenUpWrite> givenUp_;
 };
 
 // Updates written in place again from a journal by this process (tests report it).

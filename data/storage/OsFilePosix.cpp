@@ -145,6 +145,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
         }
         done += size_t(n);
     }
+    if (auto* recorder = fileEventRecorder()) recorder->wrote(path_, offset, data);
 }
 
 void OsFile::truncate(uint64_t size)
@@ -154,7 +155,9 @@ void OsFile::truncate(uint64_t size)
 
 void OsFile::sync()
 {
-    if (!g_syncEnabled || staged_) return;
+    if (staged_) return;
+    if (auto* recorder = fileEventRecorder()) recorder->synced(path_);
+    if (!g_syncEnabled) return;
     if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
 }
 

@@ -188,6 +188,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
         if (put == 0) fail(kIoError, path_, "write failed: nothing written");
         done += put;
     }
+    if (auto* recorder = fileEventRecorder()) recorder->wrote(path_, offset, data);
 }
 
 void OsFile::truncate(uint64_t size)
@@ -200,7 +201,9 @@ void OsFile::truncate(uint64_t size)
 
 void OsFile::sync()
 {
-    if (!g_syncEnabled || staged_) return;
+    if (staged_) return;
+    if (auto* recorder = fileEventRecorder()) recorder->synced(path_);
+    if (!g_syncEnabled) return;
     if (!::FlushFileBuffers(asHandle(fd_))) fail(kIoError, path_, sysError("sync"));
 }
 
