@@ -18,6 +18,7 @@ namespace {
 
 std::atomic<uint64_t> g_replays{0};
 std::atomic<uint64_t> g_kept{0};
+std::atomic<uint64_t> g_damaged{0};
 
 std::mutex g_reporterMutex;
 std::function<void(const std::string&)> g_reporter;
@@ -206,6 +207,11 @@ void syncFiles(OsFile& table, OsFile* index)
     if (index) index->sync();
 }
 
+// The index's change counter (bytes 8-11, big-endian), which every update
+// bumps: it only tells readers to read afresh, so any value that moves
+// serves, and another program's bump is no change of theirs to keep.
+bool isChangeCounter(const JournalWrite& w) { return w.target == 1 && w.offset == 8 && w.bytes.size() == 4; }
+
 // The end marker an append writes after its record. Once the header counts
 // a record in its place (ours or another program's), it is no longer ours
 // to write.
@@ -243,7 +249,7 @@ std::vector<std::vector<uint8_t>> versionsOf(const std::vector<const JournalWrit
 bool keptByUs(const std::vector<const JournalWrite*>& all, size_t i, std::span<const uint8_t> found)
 {
     const JournalWrite& w = *all[i];
-    if (!w.checked || isHeaderStamp(w)) return true;
+    if (!w.checked || isHeaderStamp(w) || isChangeCounter(w)) return true;
     if (w.replaced.size() != w.bytes.size()) {
         // Earlier layout: the CRC of the whole, or a later update's bytes.
         if (std::equal(found.begin(), found.end(), w.bytes.begin(), w.bytes.end()) || crc32(found.data(), found.size()) == w.before)
@@ -274,6 +280,7 @@ uint64_t countedEnd(OsFile& table)
 
 uint64_t journalReplays() { return g_replays.load(); }
 uint64_t journalKeptChanges() { return g_kept.load(); }
+uint64_t journalDamagedRecords() { return g_damaged.load(); }
 
 void reportRecovery(const std::string& line) { report(line); }
 
@@ -449,16 +456,63 @@ bool Journal::replayAll(OsFile& table, OsFile* index)
     uint64_t seq = 1;
     std::vector<JournalUpdate> updates;
     std::array<uint8_t, JournalRecordHeader::kSize> block {};
+    // A record whose body does not check out ends the journal when nothing
+    // follows it (it was never confirmed). Followed by records that check
+    // out, it was damaged after it was confirmed: a later update is replayed
+    // only where it touches none of its bytes (nor those of a later update
+    // left out for that reason), and the rest is reported.
+    std::optional<JournalRecordHeader> damaged;
+    std::vector<JournalWrite> damagedWrites;   // its places, where they can still be read
+    bool damagedPlacesKnown = false;
+    size_t leftOut = 0;
+    // (Not through the index's change counter: see isChangeCounter.)
+    auto dependsOnDamage = [&](const std::vector<JournalWrite>& writes) {
+        if (!damagedPlacesKnown) return true;
+        for (const JournalWrite& w : writes)
+            for (const JournalWrite& d : damagedWrites)
+                if (!isChangeCounter(w) && !isChangeCounter(d) && w.target == d.target && w.offset < d.offset + d.bytes.size() &&
+                    d.offset < w.offset + w.bytes.size())
+                    return true;
+        return false;
+    };
     while (file_.readAt(pos, block) == block.size()) {
         const auto r = JournalRecordHeader::parse(block);
         if (!r || r->generation != generation || r->seq != seq || r->bodySize > size - pos - block.size()) break;
         buffer_.resize(r->bodySize);
-        if (file_.readAt(pos + block.size(), buffer_) != buffer_.size() || crc32(buffer_.data(), buffer_.size()) != r->bodyCrc) break;
+        const bool readable = file_.readAt(pos + block.size(), buffer_) == buffer_.size();
         auto writes = decodeJournalBody(buffer_, r->count, r->version);
-        if (!writes) break;
+        if (!readable || crc32(buffer_.data(), buffer_.size()) != r->bodyCrc || !writes) {
+            if (!damaged) {
+                damaged = r;
+                damagedPlacesKnown = writes.has_value();
+                if (writes) damagedWrites = std::move(*writes);
+            }
+            pos += r->recordSize();
+            ++seq;
+            continue;
+        }
+        if (damaged && dependsOnDamage(*writes)) {
+            ++leftOut;
+            damagedWrites.insert(damagedWrites.end(), writes->begin(), writes->end());
+            pos += r->recordSize();
+            ++seq;
+            continue;
+        }
+        if (r->takeBack) {
+            // Reported as failed (always the last record): taken back.
+            std::vector<uint8_t> now;
+            takeBack(*writes, table, index, now);
+            break;
+        }
         updates.push_back(JournalUpdate{*r, std::move(*writes)});
         pos += r->recordSize();
         ++seq;
+    }
+    if (damaged && seq > damaged->seq + 1) {
+        report(table.name() + ": the journal's update of " + localTime(damaged->time) +
+               " is damaged and was not written again" +
+               (leftOut ? "; neither were " + std::to_string(leftOut) + " later update(s) that touch the same bytes" : std::string()));
+        ++g_damaged;
     }
     // What reached the files before the restart is not known: each write is
     // judged against what the disk kept (all read before anything is
@@ -504,6 +558,15 @@ bool Journal::replayAll(OsFile& table, OsFile* index)
         if (isHeaderStamp(w)) {
             readCurrent(w, f, now);
             writeOver(w, f, now);
+            continue;
+        }
+        if (isChangeCounter(w)) {
+            readCurrent(w, f, now);
+            if (now != w.bytes) {
+                uint8_t next[4];
+                bytes::putBe32(next, bytes::be32(now.data()) + 1);
+                f.writeAt(w.offset, next);
+            }
             continue;
         }
         // The parts outside every range another program changed.
@@ -564,10 +627,16 @@ bool Journal::finishLast(OsFile& table, OsFile* index)
         voidRecord(t.lastOffset);
         return false;
     }
+    std::vector<uint8_t> now;
+    if (r.takeBack) {
+        // Its writer reported it as failed: what reached the files goes back.
+        takeBack(*writes, table, index, now);
+        voidRecord(t.lastOffset);
+        return true;
+    }
     // Never confirmed either (its writer died before it was in place): it
     // is made whole, or not at all where another program changed any of
     // its bytes since it was journalled.
-    std::vector<uint8_t> now;
     std::vector<const JournalWrite*> kept;
     std::vector<std::pair<const JournalWrite*, std::vector<uint8_t>>> due;
     const uint64_t recordsEnd = countedEnd(table);
@@ -593,6 +662,15 @@ bool Journal::finishLast(OsFile& table, OsFile* index)
     t.last->applied = true;
     ++g_replays;
     return true;
+}
+
+void Journal::markTakeBack(uint64_t recordOffset)
+{
+    static const uint8_t two = 2;
+    file_.writeAt(recordOffset + JournalRecordHeader::kAppliedOffset, std::span<const uint8_t>(&two, 1));
+    file_.sync();
+    restart(tail_->generation);
+    scanOn();
 }
 
 void Journal::markInPlace(uint64_t recordOffset)
@@ -743,10 +821,13 @@ void Journal::commit(std::vector<JournalWrite>& writes, OsFile& table, OsFile* i
     j->sync();   // the update is committed
 
     if (auto failure = writeInPlace(writes, table, index, undone)) {
-        // Undone: the record is voided, so that no recovery applies it.
-        // (Not undone, it is finished by the next recovery.)
+        // Undone: the record is voided, so that no recovery applies it. Not
+        // undone (the disk still refuses writes): it is marked to be taken
+        // back by the next recovery, never finished, so a repeated Post
+        // adds its record once.
         try {
             if (undone) voidRecord(t.end);
+            else markTakeBack(t.end);
         } catch (const XbaseError&) {
         }
         std::rethrow_exception(failure);

@@ -90,6 +90,7 @@ private:
     bool recoverEarlier(OsFile& table, OsFile* index);
     void makeRoomFor(uint64_t recordSize, OsFile& table, OsFile* index);
     void markInPlace(uint64_t recordOffset);
+    void markTakeBack(uint64_t recordOffset);
     void voidRecord(uint64_t recordOffset);
     void writeHeader(uint64_t generation);
     void readReplaced(std::vector<JournalWrite>& writes, OsFile& table, OsFile* index);
@@ -113,5 +114,7 @@ uint64_t journalReplays();
 // Journalled writes that recovery left alone because another program had
 // changed those bytes since (each is also reported, see setRecoveryReporter).
 uint64_t journalKeptChanges();
+// Damaged journal records found followed by sound ones (each is reported).
+uint64_t journalDamagedRecords();
 
 }  // namespace xbase

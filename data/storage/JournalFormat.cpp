@@ -76,7 +76,7 @@ std::array<uint8_t, JournalRecordHeader::kSize> JournalRecordHeader::serialize()
     std::copy(boot.begin(), boot.end(), b.begin() + 40);
     bytes::putLe32(b.data() + 56, bodyCrc);
     bytes::putLe32(b.data() + 60, crc32(b.data(), 60));
-    b[kAppliedOffset] = applied ? 1 : 0;
+    b[kAppliedOffset] = applied ? 1 : takeBack ? 2 : 0;
     return b;
 }
 
@@ -99,6 +99,7 @@ std::optional<JournalRecordHeader> JournalRecordHeader::parse(std::span<const ui
     std::copy(b.begin() + 40, b.begin() + 56, h.boot.begin());
     h.bodyCrc = bytes::le32(b.data() + 56);
     h.applied = b[kAppliedOffset] == 1;
+    h.takeBack = b[kAppliedOffset] == 2;
     return h;
 }
 

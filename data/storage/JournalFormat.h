@@ -50,8 +50,8 @@ struct JournalHeader {
 
 struct JournalRecordHeader {
     static constexpr size_t kSize = 80;
-    // The flag that says the record is written in place: set after the
-    // commit, so the checksum does not cover it.
+    // The flag that says the record is written in place (1), or is to be
+    // taken back (2): set after the commit, so the checksum does not cover it.
     static constexpr size_t kAppliedOffset = 64;
 
     uint8_t version = 4;       // 3: without the bytes replaced; 2: without their CRC either
@@ -63,6 +63,9 @@ struct JournalRecordHeader {
     BootId boot {};            // the boot in which it was written
     uint32_t bodyCrc = 0;
     bool applied = false;
+    // Writing it in place failed and so did putting back what was written:
+    // reported as failed, it is to be taken back, never finished.
+    bool takeBack = false;
 
     uint64_t recordSize() const { return kSize + bodySize; }
     std::array<uint8_t, kSize> serialize() const;

@@ -80,10 +80,13 @@ private:
 
 // Sees every write and sync that reaches a file (staged writes only when
 // they are written), in the order they are made. The power-cut simulator
-// records them to replay what a disk may keep of them.
+// records them to replay what a disk may keep of them; the disk-full test
+// makes writes fail.
 class FileEventRecorder {
 public:
     virtual ~FileEventRecorder() = default;
+    // Before a write: a test may throw XbaseError here to play a full disk.
+    virtual void writing(const std::filesystem::path&, uint64_t /*offset*/, size_t /*size*/) {}
     virtual void wrote(const std::filesystem::path& path, uint64_t offset, std::span<const uint8_t> data) = 0;
     virtual void synced(const std::filesystem::path& path) = 0;
 };

@@ -179,6 +179,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
 {
     if (!writable_) fail(kReadOnly, path_, "file is open read-only");
     if (staged_) return stage(offset, data);
+    if (auto* recorder = fileEventRecorder()) recorder->writing(path_, offset, data.size());
     size_t done = 0;
     while (done < data.size()) {
         OVERLAPPED o = at(offset + done);
