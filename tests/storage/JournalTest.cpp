@@ -335,18 +335,20 @@ TEST(Journal, ADamagedRecordIsReportedAndOnlyLaterUpdatesIndependentOfItAreRepla
             for (int i = 1; i <= 3; ++i) table->appendRecord(fileLogRecord(*table, name(i)));
         }
         const auto dbfOnDisk = readFile(path);
-        std::unique_ptr<XbaseTable> left;
-        ASSERT_EQ(inChild([&] {
-            left = XbaseTable::open(path, OpenMode::Shared, false);
+        std::vector<uint8_t> journalBeforeTheCheckpoint;
+        {
+            auto table = XbaseTable::open(path, OpenMode::Shared, false);
             // The same key and day: each writes its record only.
-            left->writeRecord(1, fileLogRecord(*left, name(1), "20240315", "NO"));
-            left->writeRecord(2, fileLogRecord(*left, name(2), "20240315", "NO"));
-            left->writeRecord(c.thirdRewrites, fileLogRecord(*left, name(int(c.thirdRewrites)), "20240315", "BAD"));
-            return 0;
-        }), 0);
+            table->writeRecord(1, fileLogRecord(*table, name(1), "20240315", "NO"));
+            table->writeRecord(2, fileLogRecord(*table, name(2), "20240315", "NO"));
+            table->writeRecord(c.thirdRewrites, fileLogRecord(*table, name(int(c.thirdRewrites)), "20240315", "BAD"));
+            journalBeforeTheCheckpoint = readFile(Journal::pathFor(path));
+        }
+        // The machine went down before the checkpoint: the table as it was.
+        writeFile(path, dbfOnDisk);
+        writeFile(Journal::pathFor(path), journalBeforeTheCheckpoint);
         const auto journal = journalOf(path);
         ASSERT_EQ(journal.records.size(), 3u);
-        writeFile(path, dbfOnDisk);
         pretendRestart(path);
         auto bytes = readFile(Journal::pathFor(path));
         bytes[journal.records[1].first + JournalRecordHeader::kSize + 20 + 12] ^= 0x55;   // inside the record image
