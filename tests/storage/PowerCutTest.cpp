@@ -586,7 +586,7 @@ void runSweep(size_t samplesPerCut, size_t readerEvery)
 
 }  // namespace
 
-TEST(PowerCut, EveryConfirmedRecordSurvivesEveryCut) { runSweep(6, 0); }
+TEST(PowerCut, EveryConfirmedRecordSurvivesEveryCut) { runSweep(QZ_POWERCUT_SAMPLES, 0); }
 
 TEST(PowerCut, IndependentReadersAcceptTheRecoveredTables) { runSweep(1, 40); }
 
