@@ -32,6 +32,7 @@ void OpenProgramTables(const std::string& programFolder, TProgramTables tables, 
     tables.Settings.Open();
     values.LocationCode = tables.Settings.ReadText("LOCCODE");
     if (!FileLogIndexExists(values.ProgramFolder)) IndexFiles(tables.FileLog, values.ProgramFolder);
+    else RebuildFileLogIndexWhenDamaged(tables.FileLog, values.ProgramFolder);
     tables.FileLog.Close();
     tables.FileLog.SetDatabaseName(values.ProgramFolder);
     tables.FileLog.SetIndexName(kFileLogTag);

@@ -136,6 +136,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
 {
     if (!writable_) fail(kReadOnly, path_, "file is open read-only");
     if (staged_) return stage(offset, data);
+    if (auto* recorder = fileEventRecorder()) recorder->writing(path_, offset, data.size());
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
@@ -145,6 +146,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
         }
         done += size_t(n);
     }
+    if (auto* recorder = fileEventRecorder()) recorder->wrote(path_, offset, data);
 }
 
 void OsFile::truncate(uint64_t size)
@@ -154,7 +156,9 @@ void OsFile::truncate(uint64_t size)
 
 void OsFile::sync()
 {
-    if (!g_syncEnabled || staged_) return;
+    if (staged_) return;
+    if (auto* recorder = fileEventRecorder()) recorder->synced(path_);
+    if (!g_syncEnabled) return;
     if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
 }
 

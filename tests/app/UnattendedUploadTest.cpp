@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -231,18 +232,39 @@ TEST(Unattended, ListsTheFilesItWouldSendAndSendsNothing) {
     EXPECT_EQ(s.LastCopy(), kLastCopyBefore);
 }
 
-TEST(Unattended, RebuildsAMissingFileLogIndexAsStartUpDoes) {
-    UploadFolder s;
-    s.w.Folder().AddFileLog(s.names[0], StrToDate("06/15/05"));   // sent before the last copy day
-    fs::remove(s.Folder() + "FileLog.CDX");
-    Command list({"upload", s.Folder(), "--list"});
+// Start-up rebuilds the file-log index when it is missing, and when it is
+// there but cannot be trusted (an empty file; the index of an earlier, empty
+// file log: it has no key for the records), which it reports.
+TEST(Unattended, RebuildsAMissingOrUntrustworthyFileLogIndexAsStartUpDoes) {
+    enum class Spoil { Remove, Empty, EarlierIndex };
+    for (Spoil spoil : {Spoil::Remove, Spoil::Empty, Spoil::EarlierIndex}) {
+        SCOPED_TRACE(int(spoil));
+        UploadFolder s;
+        const std::string cdx = s.Folder() + "FileLog.CDX";
+        std::string earlier;
+        {
+            std::ifstream in(cdx, std::ios::binary);
+            earlier.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        s.w.Folder().AddFileLog(s.names[0], StrToDate("06/15/05"));   // sent before the last copy day
+        if (spoil == Spoil::Remove) fs::remove(cdx);
+        else std::ofstream(cdx, std::ios::binary | std::ios::trunc) << (spoil == Spoil::Empty ? std::string() : earlier);
+        Command list({"upload", s.Folder(), "--list"});
 
-    EXPECT_EQ(list.Wait(), kUploadFinished);
-    bool indexMade = false;   // in the letter case the table layer gives it
-    for (const auto& entry : fs::directory_iterator(s.Folder()))
-        indexMade |= QString::fromStdString(entry.path().filename().string()).toLower() == "filelog.cdx";
-    EXPECT_TRUE(indexMade);
-    EXPECT_EQ(list.Out(), (Strings{s.names[1], s.names[2]}));   // the first one found through the new index
+        EXPECT_EQ(list.Wait(), kUploadFinished);
+        bool indexMade = false;   // in the letter case the table layer gives it
+        for (const auto& entry : fs::directory_iterator(s.Folder()))
+            indexMade |= QString::fromStdString(entry.path().filename().string()).toLower() == "filelog.cdx";
+        EXPECT_TRUE(indexMade);
+        EXPECT_EQ(list.Out(), (Strings{s.names[1], s.names[2]}));   // the first one found through the new index
+        if (spoil == Spoil::Remove) {
+            EXPECT_TRUE(list.Err().empty());
+        } else {
+            ASSERT_EQ(list.Err().size(), 1u);
+            EXPECT_EQ(list.Err()[0].rfind("FILELOG.DBF: its index could not be trusted and was rebuilt from the records (", 0), 0u)
+                << list.Err()[0];
+        }
+    }
 }
 
 TEST(Unattended, WrongArgumentsGiveTheUsage) {
