@@ -16,6 +16,7 @@
 #include "data/storage/XbaseTable.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
 
 namespace {
 
@@ -75,16 +76,15 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
 }  // namespace
 
 int RunInit(const Args& args) {
-    if (args.size() == 2 && args[0] == "--journals") return MakeMissingJournals(PathFromUtf8(args[1]));
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: qeladmin init DIR | qeladmin init --journals DIR\n");
-        return 2;
-    }
-    const std::filesystem::path folder = PathFromUtf8(args[0]);
+    // Judged before anything is made: a word such as "--help" never becomes a folder.
+    const ParsedArgs parsed = ParseArgs(args, {{"journals", false}}, 1, 1);
+    if (parsed.Has("journals")) return MakeMissingJournals(PathFromUtf8(parsed.Positional[0]));
+    const std::string& dir = parsed.Positional[0];
+    const std::filesystem::path folder = PathFromUtf8(dir);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder)) {
-        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", args[0].c_str());
+        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", dir.c_str());
         return 1;
     }
     const auto layouts = Layouts();
@@ -116,6 +116,6 @@ int RunInit(const Args& args) {
     }
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
-                kFileLogIndexName, args[0].c_str());
+                kFileLogIndexName, dir.c_str());
     return 0;
 }
