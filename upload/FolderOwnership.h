@@ -22,3 +22,8 @@ std::optional<std::string> OthersMayRead(const std::string& path);
 // When this process runs as root and `folder` belongs to another account:
 // that account's name, for the message telling whom to run as.
 std::optional<std::string> OwnerToRunAs(const std::string& folder);
+
+// A file made in a folder shared by its group (group-writable) becomes
+// readable and writable by that group too, whatever the umask: the desk user
+// and the service account share the tables.
+void ShareWithFolderGroup(const std::string& folder, const std::string& file);

@@ -90,3 +90,9 @@ std::optional<std::string> OwnerToRunAs(const std::string& folder) {
     if (const passwd* pw = ::getpwuid(st.st_uid)) return std::string(pw->pw_name);
     return "uid " + std::to_string(st.st_uid);
 }
+
+void ShareWithFolderGroup(const std::string& folder, const std::string& file) {
+    struct stat dir {}, st {};
+    if (::stat(folder.c_str(), &dir) != 0 || !(dir.st_mode & S_IWGRP) || ::stat(file.c_str(), &st) != 0) return;
+    ::chmod(file.c_str(), (st.st_mode & 07777) | S_IRGRP | S_IWGRP);
+}

@@ -81,3 +81,6 @@ void WritePrivateFile(const std::string& folder, const std::string& path, const 
 std::optional<std::string> OthersMayRead(const std::string&) { return std::nullopt; }
 
 std::optional<std::string> OwnerToRunAs(const std::string&) { return std::nullopt; }
+
+// A file made in a folder inherits the folder's ACL.
+void ShareWithFolderGroup(const std::string&, const std::string&) {}

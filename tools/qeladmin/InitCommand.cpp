@@ -17,6 +17,7 @@
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 #include "tools/qeladmin/Options.h"
+#include "upload/FolderOwnership.h"
 
 namespace {
 
@@ -99,6 +100,7 @@ int RunInit(const Args& args) {
 
     for (const TableLayout& t : layouts) {
         xbase::XbaseTable::create(folder / t.fileName, t.fields);   // with its journal
+        ShareWithFolderGroup(dir, Utf8FromPath(folder / t.fileName));
         MatchTablePermissions(folder / t.fileName);
     }
 
@@ -114,6 +116,8 @@ int RunInit(const Args& args) {
         std::filesystem::rename(index, passing);
         std::filesystem::rename(passing, folder / kFileLogIndexName);
     }
+    for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName))
+        ShareWithFolderGroup(dir, Utf8FromPath(index));
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
                 kFileLogIndexName, dir.c_str());
