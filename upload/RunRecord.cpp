@@ -83,7 +83,11 @@ void WriteRunRecord(const std::string& path, TRunRecord record) {
         out.close();
         if (!out) throw std::runtime_error(path + ": the monitoring record cannot be written");
     }
+    // No secret in it: readable by the monitoring agent's account whatever
+    // the umask of the run (the service's keeps others out).
     std::error_code ec;
+    using std::filesystem::perms;
+    std::filesystem::permissions(temporary, perms::owner_read | perms::owner_write | perms::group_read | perms::others_read, ec);
     std::filesystem::rename(temporary, file, ec);
     if (ec) {
         std::filesystem::remove(temporary, ec);

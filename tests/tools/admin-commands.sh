@@ -174,7 +174,7 @@ says "qelzav_upload_last_files_sent 2.0"
 says "message All Finished!"
 success=$(sed -n 's/^qelzav_upload_last_success_timestamp_seconds //p' "$work/out")
 [ -n "$success" ] && ok "  last success $success" || fail "no last success time"
-stat -c '%U' "$record" | grep -qx nobody && ok "  the record belongs to nobody" || fail "record owner"
+[ "$(stat -c '%U %a' "$record")" = "nobody 644" ] && ok "  the record is nobody's, 644" || fail "record is $(stat -c '%U %a' "$record")"
 [ ! -e "$record.new" ] && ok "  no half-written record left" || fail "record.new left"
 
 # ---- finding 6: retries -------------------------------------------------
