@@ -115,7 +115,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # postinst makes the account `qelzav` the nightly upload runs as; prerm
 # stops and disables the timers enabled for program folders on removal.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/packaging/postinst ${CMAKE_CURRENT_LIST_DIR}/packaging/prerm
     ${CMAKE_CURRENT_LIST_DIR}/packaging/postrm)

@@ -1,5 +1,6 @@
 // qeladmin init DIR: writes the three empty local tables and the file-log
-// index into a program folder, each table with its journal beside it.
+// index into a program folder, each table with its journal beside it; in a
+// folder shared by its group (group-writable) the group may write them too.
 // qeladmin init --journals DIR: makes the journal of each table there that
 // has none (an install that keeps the tables it finds): in a folder where
 // the program cannot make files, a table without one still works, but each

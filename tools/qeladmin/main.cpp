@@ -21,8 +21,9 @@ const Command kCommands[] = {
 #ifdef HAVE_INITCOMMAND
     {"init", "init DIR | init --journals DIR",
      "Writes the three empty tables and FileLog.CDX into DIR (made when missing);\n"
-     "refuses when any of them exists. --journals: makes the journal of each table\n"
-     "in DIR that has none.\n",
+     "refuses when any of them exists; in a folder writable by its group, they are\n"
+     "writable by the group too. --journals: makes the journal of each table in DIR\n"
+     "that has none.\n",
      RunInit},
 #endif
 #ifdef HAVE_DUMPCOMMAND
