@@ -165,6 +165,9 @@ void OsFile::sync()
 bool OsFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
 {
     struct flock fl {};
+    // A file this account may only read was opened read-only: say so, not
+    // the "Bad file descriptor" a write lock on it would give.
+    if (kind != LockKind::Shared && !writable_) fail(kReadOnly, path_, "cannot be written by this account (no write permission)");
     fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = off_t(start);

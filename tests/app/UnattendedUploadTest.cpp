@@ -268,10 +268,17 @@ TEST(Unattended, RebuildsAMissingOrUntrustworthyFileLogIndexAsStartUpDoes) {
 }
 
 TEST(Unattended, WrongArgumentsGiveTheUsage) {
-    for (const Strings& args : {Strings{"upload"}, Strings{"upload", "a", "b"}, Strings{"upload", "--all", "a"}}) {
+    const std::string usage = "usage: qeladmin upload DIR [--list] [--retries N] [--retry-wait SECONDS] [--record FILE]";
+    const std::pair<Strings, std::string> cases[] = {
+        {{"upload"}, "too few arguments"},
+        {{"upload", "a", "b"}, "too many arguments"},
+        {{"upload", "--all", "a"}, "unknown option \"--all\""},
+        {{"upload", "a", "--retries", "-1"}, "--retries takes a whole number from 0 to 100, not \"-1\""},
+    };
+    for (const auto& [args, reason] : cases) {
         Command run(args);
         EXPECT_EQ(run.Wait(), kUploadUsage);
-        EXPECT_EQ(run.Err(), Strings{"usage: qeladmin upload DIR [--list]"});
+        EXPECT_EQ(run.Err(), (Strings{"qeladmin upload: " + reason, usage}));
     }
 }
 

@@ -1,13 +1,15 @@
-// qeladmin check DIR LOCCODE [--port N] [--timeout MS]
-// Reads the login file as the program does, then connects, logs in and
-// changes to the remote folder, reporting each step; a failure prints the
-// message the program would show.
+// qeladmin check DIR LOCCODE [--timeout MS]
+// Reads the login file as the program does, then connects to its host and
+// port, logs in and changes to the remote folder, reporting each step; a
+// failure prints the message the program would show.
 #include <cstdio>
 #include <exception>
 #include <string>
 
 #include "ftp/commands/NetFTP.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
+#include "upload/FolderOwnership.h"
 #include "upload/LoginFile.h"
 #include "upload/TextFn.h"
 #include "upload/UploadRun.h"
@@ -27,30 +29,17 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: qeladmin check DIR LOCCODE [--port N] [--timeout MS]\n");
-    return 2;
-}
-
 }  // namespace
 
 int RunCheck(const Args& args) {
-    Args positional;
-    int port = 21;
-    int timeoutMs = kReadTimeoutMs;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--port" || args[i] == "--timeout") && i + 1 < args.size()) {
-            try {
-                (args[i] == "--port" ? port : timeoutMs) = std::stoi(args[i + 1]);
-            } catch (const std::exception&) {
-                return Usage();
-            }
-            ++i;
-        } else {
-            positional.push_back(args[i]);
-        }
-    }
-    if (positional.size() != 2) return Usage();
+    // The port is the login file's, the one every upload uses.
+    for (const std::string& word : args)
+        if (word == "--port" || word.rfind("--port=", 0) == 0)
+            throw EUsageError("the port is kept in the login file, the one upload uses: set it with "
+                              "qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER] --port N");
+    const ParsedArgs parsed = ParseArgs(args, {{"timeout", true}}, 2, 2);
+    const Args& positional = parsed.Positional;
+    const int timeoutMs = static_cast<int>(parsed.Number("timeout", 1, 3600000).value_or(kReadTimeoutMs));
 
     const std::string path = LoginFileName(positional[0], positional[1]);
     std::optional<TFtpLogin> login;
@@ -63,11 +52,13 @@ int RunCheck(const Args& args) {
         std::fprintf(stderr, "no login file %s\n", path.c_str());
         return Fail(kNoLoginMessage);
     }
-    const std::string host = TextFn::TrimBlanks(login->FtpHost);
+    const std::string host = login->ServerHost();
     const std::string user = TextFn::TrimBlanks(login->FtpUser);
     std::printf("login file %s: host \"%s\", user \"%s\", remote folder \"%s\"\n", path.c_str(), host.c_str(),
                 user.c_str(), login->RemoteFolder.c_str());
 
+    if (const auto warning = OthersMayRead(path)) std::printf("WARNING: %s\n", warning->c_str());
+    const int port = login->Options.Port.value_or(21);
     TNetFTP ftp;
     ftp.SetHost(host);
     ftp.SetPort(port);

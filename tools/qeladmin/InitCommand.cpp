@@ -1,5 +1,6 @@
 // qeladmin init DIR: writes the three empty local tables and the file-log
-// index into a program folder, each table with its journal beside it.
+// index into a program folder, each table with its journal beside it; in a
+// folder shared by its group (group-writable) the group may write them too.
 // qeladmin init --journals DIR: makes the journal of each table there that
 // has none (an install that keeps the tables it finds): in a folder where
 // the program cannot make files, a table without one still works, but each
@@ -16,6 +17,8 @@
 #include "data/values/FileNames.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
+#include "upload/FolderOwnership.h"
 
 namespace {
 
@@ -78,16 +81,15 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
 }  // namespace
 
 int RunInit(const Args& args) {
-    if (args.size() == 2 && args[0] == "--journals") return MakeMissingJournals(PathFromUtf8(args[1]));
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: qeladmin init DIR | qeladmin init --journals DIR\n");
-        return 2;
-    }
-    const std::filesystem::path folder = PathFromUtf8(args[0]);
+    // Judged before anything is made: a word such as "--help" never becomes a folder.
+    const ParsedArgs parsed = ParseArgs(args, {{"journals", false}}, 1, 1);
+    if (parsed.Has("journals")) return MakeMissingJournals(PathFromUtf8(parsed.Positional[0]));
+    const std::string& dir = parsed.Positional[0];
+    const std::filesystem::path folder = PathFromUtf8(dir);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder)) {
-        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", args[0].c_str());
+        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", dir.c_str());
         return 1;
     }
     const auto layouts = Layouts();
@@ -102,6 +104,7 @@ int RunInit(const Args& args) {
 
     for (const TableLayout& t : layouts) {
         xbase::XbaseTable::create(folder / t.fileName, t.fields);   // with its journal
+        ShareWithFolderGroup(dir, Utf8FromPath(folder / t.fileName));
         MatchTablePermissions(folder / t.fileName);
     }
 
@@ -117,8 +120,10 @@ int RunInit(const Args& args) {
         std::filesystem::rename(index, passing);
         std::filesystem::rename(passing, folder / kFileLogIndexName);
     }
+    for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName))
+        ShareWithFolderGroup(dir, Utf8FromPath(index));
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
-                kFileLogIndexName, args[0].c_str());
+                kFileLogIndexName, dir.c_str());
     return 0;
 }
