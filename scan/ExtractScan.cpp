@@ -4,6 +4,8 @@
 
 #include "data/DateTime.h"
 #include "data/DbfTable.h"
+#include "data/TableText.h"
+#include "rtl/FileNameRules.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/TransferList.h"
@@ -20,13 +22,21 @@ std::string Copy(const std::string& text, long position, std::size_t count) {
 
 // Drops the files whose names hold a control character, each with a message:
 // such a name could carry commands to the server, so it is never listed.
-std::vector<ExtractFile> WithoutControlCharacters(std::vector<ExtractFile> files, TScanMessages& messages) {
+// Drops too the names this system cannot open (on Windows, device names and
+// names holding ? * | < > ") and the names the file log cannot hold: listed,
+// they would stop every run.
+std::vector<ExtractFile> WithoutUnsendableNames(std::vector<ExtractFile> files, TScanMessages& messages) {
     std::vector<ExtractFile> kept;
     kept.reserve(files.size());
     for (ExtractFile& file : files) {
         if (HasControlCharacter(file.Name))
-            messages.ErrorMessage("\"" + EscapedFileName(file.Name) +
-                                  "\" is not listed: its name holds control characters.");
+            messages.LeftOutMessage("\"" + EscapedFileName(file.Name) +
+                                    "\" is not listed: its name holds control characters.");
+        else if (!IsOpenableName(file.Name))
+            messages.LeftOutMessage("\"" + file.Name + "\" is not listed: Windows cannot open a file of that name.");
+        else if (!TableCanHold(file.Name))
+            messages.LeftOutMessage("\"" + file.Name +
+                                    "\" is not listed: the file log cannot hold its name (Windows-1252 characters only).");
         else
             kept.push_back(std::move(file));
     }
@@ -96,7 +106,7 @@ void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTabl
         std::filesystem::current_path(PathFromUtf8(sourceFolder));
         // The folder is now the current directory; a relative source folder
         // named again from here would be another folder (or none).
-        files = WithoutControlCharacters(ListExtractFiles("."), messages);
+        files = WithoutUnsendableNames(ListExtractFiles("."), messages);
     } else {
         messages.PlainMessage("Invalid Directory Path!");
     }

@@ -14,6 +14,8 @@ public:
     virtual ~TScanMessages() = default;
     virtual void PlainMessage(const std::string& text) = 0;   // caption "QELZAV", no icon
     virtual void ErrorMessage(const std::string& text) = 0;   // caption "Error", error icon
+    // A file the scan leaves out (a name it cannot send); shown as an error.
+    virtual void LeftOutMessage(const std::string& text) { ErrorMessage(text); }
 };
 
 // The date text of an extract file name: the six characters before its

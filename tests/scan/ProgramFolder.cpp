@@ -8,6 +8,7 @@
 
 #include "ProgramFolderSystem.h"
 #include "data/DbfTable.h"
+#include "rtl/LongPath.h"
 
 namespace qztest {
 
@@ -53,7 +54,9 @@ void ProgramFolder::AddFileLog(const std::string& fileName, TDateTime date) {
 }
 
 void ProgramFolder::AddExtract(const std::string& name, TDateTime modified) const {
-    const std::filesystem::path file = std::filesystem::path(SourcePath()) / name;
+    // The name as UTF-8, in the long form on Windows: that form alone makes a
+    // file named like a device ("AUX.xml"), as another system's share can hold.
+    const std::filesystem::path file = LongPathFromUtf8(SourcePath() + name);
     std::ofstream(file) << "<extract/>\n";
     SetModified(file, modified);
 }

@@ -6,6 +6,7 @@
 // update costs more syncs.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "data/storage/XbaseTable.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
+#include "upload/FolderLock.h"
 
 namespace {
 
@@ -56,6 +58,18 @@ void MatchTablePermissions(const std::filesystem::path& table) {
     if (!ec) std::filesystem::permissions(xbase::Journal::pathFor(table), mode, ec);
 }
 
+// The upload lock's file, as writable as the tables: the lock needs write
+// access to it, and the desk account may be allowed to write only the files
+// of the folder, not to make new ones there.
+void MakeFolderLockFile(const std::filesystem::path& folder) {
+    const auto lockFile = folder / kFolderLockName;
+    std::error_code ec;
+    if (std::filesystem::exists(lockFile, ec)) return;
+    std::ofstream(lockFile).close();
+    const auto mode = std::filesystem::status(folder / kSettingsTableName, ec).permissions();
+    if (!ec) std::filesystem::permissions(lockFile, mode, ec);
+}
+
 int MakeMissingJournals(const std::filesystem::path& folder) {
     int made = 0;
     for (const TableLayout& t : Layouts())
@@ -69,6 +83,7 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
             ++made;
         }
     if (made == 0) std::printf("every table in %s has its journal\n", Utf8FromPath(folder).c_str());
+    MakeFolderLockFile(folder);
     return 0;
 }
 
@@ -114,6 +129,8 @@ int RunInit(const Args& args) {
         std::filesystem::rename(index, passing);
         std::filesystem::rename(passing, folder / kFileLogIndexName);
     }
+
+    MakeFolderLockFile(folder);
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
                 kFileLogIndexName, args[0].c_str());

@@ -72,6 +72,11 @@ class TConsoleScanMessages : public TScanMessages {
 public:
     void PlainMessage(const std::string& text) override { Say(text); }
     void ErrorMessage(const std::string& text) override { Say(text); }
+    void LeftOutMessage(const std::string& text) override {
+        leftOut = true;
+        Say(text);
+    }
+    bool leftOut = false;   // the scan left a file out
 };
 
 // The window's controls, on standard error: its messages as lines, and on a
@@ -138,6 +143,7 @@ struct UnattendedUpload {
     std::string programFolder, locationCode, sourceFolder, uploadPath;
     std::string ftpHost, ftpUser, ftpPassword, remoteFolder;
     TNetFTP ftp;
+    bool filesLeftOut = false;
 
     UnattendedUpload() {
         engineSettings.ApplyStoredValues();
@@ -157,6 +163,7 @@ struct UnattendedUpload {
         if (StartUpScans(settings, sourceFolder)) {
             TConsoleScanMessages messages;
             LoadGrid("1", sourceFolder, settings, fileLog, transferList, messages);
+            filesLeftOut = messages.leftOut;
         }
         if (!DirectoryExists(sourceFolder)) {
             Say("Invalid Directory!");
@@ -176,7 +183,8 @@ struct UnattendedUpload {
                                      ftpPassword, remoteFolder},
                        transferList, fileLog, settings, upLog, ftp);
         run.Run();
-        return view.Finished() ? kUploadFinished : kUploadNoLogin;
+        if (!view.Finished()) return kUploadNoLogin;
+        return filesLeftOut ? kUploadFilesLeftOut : kUploadFinished;
     }
 };
 
