@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/support/MemoryTransport.h"
 
 namespace {

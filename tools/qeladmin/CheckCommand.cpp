@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tools/qeladmin/Commands.h"
 #include "upload/LoginFile.h"
 #include "upload/TextFn.h"

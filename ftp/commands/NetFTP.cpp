@@ -1,4 +1,4 @@
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 
 #include <algorithm>
 #include <cctype>

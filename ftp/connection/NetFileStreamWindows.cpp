@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetStream.h"
+#include "ftp/connection/NetStream.h"
 #include "rtl/LongPath.h"
 #include "rtl/WindowsText.h"
 

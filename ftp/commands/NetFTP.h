@@ -2,7 +2,7 @@
 // The FTP commands the upload needs, over passive binary data connections.
 #include <string>
 
-#include "ftp/NetTCPConnection.h"
+#include "ftp/connection/NetTCPConnection.h"
 
 enum class TNetFtpTransferType { ftASCII, ftBinary };
 
