@@ -357,7 +357,7 @@ std::vector<FailureCase> FailureCases() {
     add("SecondStorRefused", [](FailureCase& c) {
         c.blockedName = "F2061505.xml";
         c.status = kUploadTransferFailed;
-        c.lines = {"Could not create file."};
+        c.lines = {"The server refused F2061505.xml: Could not create file."};
         c.auditRows = 2;
         c.stored = 2;
     });
@@ -573,6 +573,7 @@ TEST(FolderLock, TakenWhereOnlyTheFilesAreWritable) {
     constexpr uid_t kDesk = 65534;   // nobody
     for (const auto& entry : fs::directory_iterator(folder.Path()))
         ASSERT_EQ(::chown(entry.path().c_str(), kDesk, kDesk), 0) << entry.path();
+    ASSERT_EQ(::chmod(folder.Root().c_str(), 0755), 0);   // the way in
     ASSERT_EQ(::chmod(folder.Path().c_str(), 0755), 0);   // the folder stays root's
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
