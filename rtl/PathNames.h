@@ -5,3 +5,6 @@
 
 // True for a character that separates folders (or a drive) from a name.
 bool IsNameSeparator(char c);
+// The separator the system writes ("\\" on Windows, "/" on POSIX): a path the
+// program joins uses it, so a message never mixes the two.
+char PreferredSeparator();

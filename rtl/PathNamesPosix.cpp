@@ -1,3 +1,4 @@
 #include "rtl/PathNames.h"
 
 bool IsNameSeparator(char c) { return c == '/'; }
+char PreferredSeparator() { return '/'; }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "rtl/LongPath.h"
 #include "rtl/WindowsText.h"
 
 // The extract listing on Windows (ExtractListingPosix.cpp is the POSIX one): the
@@ -54,14 +55,14 @@ struct FindCloser {
 
 bool DirectoryExists(const std::string& path) {
     if (path.empty()) return false;
-    const DWORD attributes = ::GetFileAttributesW(qz::win::WideFromUtf8(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPathFromUtf8(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::vector<ExtractFile> ListExtractFiles(const std::string& folder) {
     std::vector<ExtractFile> files;
     if (folder.empty()) return files;
-    std::wstring pattern = qz::win::WideFromUtf8(folder);
+    std::wstring pattern = LongPathFromUtf8(folder).native();
     if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
     pattern += L'*';
     WIN32_FIND_DATAW found {};

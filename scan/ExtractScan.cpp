@@ -6,9 +6,11 @@
 #include <map>
 #include <utility>
 
+#include "data/table/TableText.h"
 #include "data/table/DbfTable.h"
 #include "data/values/DateTime.h"
 #include "data/values/TextCase.h"
+#include "rtl/FileNameRules.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/TransferList.h"
@@ -54,6 +56,15 @@ std::vector<ExtractFile> ListableFiles(std::vector<ExtractFile> files, std::size
         if (CharacterCount(file.Name) > fileNameWidth) {
             refusals.push_back("\"" + file.Name + "\" is not listed: its name is longer than the " +
                                std::to_string(fileNameWidth) + " characters the file log holds.");
+            continue;
+        }
+        if (!IsOpenableName(file.Name)) {
+            refusals.push_back("\"" + file.Name + "\" is not listed: Windows cannot open a file of that name.");
+            continue;
+        }
+        if (!TableCanHold(file.Name)) {
+            refusals.push_back("\"" + file.Name +
+                               "\" is not listed: the file log cannot hold its name (Windows-1252 characters only).");
             continue;
         }
         const auto [listed, isNew] = listedByUpperName.emplace(UpperCase(file.Name), file.Name);

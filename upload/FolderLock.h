@@ -9,6 +9,7 @@
 #include <string>
 
 #include "rtl/Exceptions.h"
+#include "rtl/PathNames.h"
 
 inline constexpr const char* kFolderLockName = "UPLOAD.LCK";
 inline constexpr const char* kUploadInProgressMessage = "Another upload is in progress for this program folder.";
@@ -25,10 +26,12 @@ public:
     EUploadInProgress() : Exception(kUploadInProgressMessage) {}
 };
 
-// The lock file's path: the folder, a separator unless it ends in one, the name.
+// The lock file's path: the folder, the system's separator unless it ends in
+// one, the name.
 inline std::string FolderLockPath(const std::string& programFolder) {
     const bool separated = !programFolder.empty() && (programFolder.back() == '/' || programFolder.back() == '\\');
-    return programFolder + (separated || programFolder.empty() ? "" : "/") + kFolderLockName;
+    return programFolder + (separated || programFolder.empty() ? std::string() : std::string(1, PreferredSeparator())) +
+           kFolderLockName;
 }
 
 class TFolderLock {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "rtl/LongPath.h"
 #include "rtl/WindowsText.h"
 
 namespace {
@@ -25,9 +26,10 @@ std::string LastErrorText(DWORD error) {
 
 TFolderLock::TFolderLock(const std::string& programFolder) {
     const std::string path = FolderLockPath(programFolder);
-    // Read access is enough for the lock, so a lock file made by another
-    // user still serves; every share mode, so the lock alone keeps runs out.
-    HANDLE file = ::CreateFileW(qz::win::WideFromUtf8(path).c_str(), GENERIC_READ,
+    // Write access, as on POSIX: Wine and Samba map this lock to a POSIX
+    // write lock, which Linux processes on the same folder see. Every share
+    // mode, so the lock alone keeps runs out.
+    HANDLE file = ::CreateFileW(LongPathFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

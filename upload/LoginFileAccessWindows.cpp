@@ -1,17 +1,17 @@
 #include "upload/LoginFileAccess.h"
 
-#include <filesystem>
+#include <windows.h>
 
-#include "rtl/Utf8Path.h"
-#include "rtl/WindowsText.h"
+#include "rtl/LongPath.h"
 
 // The path is UTF-8; the narrow C and C++ calls would read it in the ANSI
-// code page, so the wide ones are used.
+// code page, so the wide ones are used, with the long form of the path.
 bool RegularFileExists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(PathFromUtf8(path), ec);
+    const DWORD attributes = ::GetFileAttributesW(LongPathFromUtf8(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 LoginFileHandle OpenForReading(const std::string& path) {
-    return LoginFileHandle(::_wfopen(qz::win::WideFromUtf8(path).c_str(), L"rb"));
+    return LoginFileHandle(::_wfopen(LongPathFromUtf8(path).c_str(), L"rb"));
 }

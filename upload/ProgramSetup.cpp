@@ -5,6 +5,7 @@
 #include "data/local/LocalTables.h"
 #include "data/table/DbfTable.h"
 #include "ftp/commands/NetFTP.h"
+#include "rtl/PathNames.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
@@ -27,7 +28,7 @@ void OpenProgramTables(const std::string& programFolder, TProgramTables tables, 
     // file is read from it later.
     values.ProgramFolder = Utf8FromPath(programFolder.empty() ? std::filesystem::current_path()
                                                               : std::filesystem::absolute(PathFromUtf8(programFolder)));
-    if (values.ProgramFolder.back() != '/' && values.ProgramFolder.back() != '\\') values.ProgramFolder += '/';
+    if (values.ProgramFolder.back() != '/' && values.ProgramFolder.back() != '\\') values.ProgramFolder += PreferredSeparator();
     tables.Settings.SetDatabaseName(values.ProgramFolder);
     tables.Settings.Open();
     values.LocationCode = tables.Settings.ReadText("LOCCODE");

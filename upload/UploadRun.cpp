@@ -102,7 +102,16 @@ void TUploadRun::SendOneFile(const TransferRow& row) {
     const long long measuredBytes = ec ? -1 : static_cast<long long>(sizeOnDisk);
 
     announcedBytes_ = -1;
-    const int finalReply = ftp_.StoreFile(values_.UploadPath, name);
+    int finalReply = 0;
+    try {
+        finalReply = ftp_.StoreFile(values_.UploadPath, name);
+    } catch (const ENetProtocolReplyError& refused) {
+        // The server's text alone ("Could not create file.") does not say
+        // which file it refused.
+        std::string text = refused.what();
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        throw ENetProtocolReplyError(refused.ReplyErrorCode(), "The server refused " + name + ": " + text);
+    }
     // The client announces the size it sends from the file it opened; that
     // beats a measure taken before, should the file have grown meanwhile.
     const long long sentBytes = announcedBytes_ >= 0 ? announcedBytes_ : measuredBytes;

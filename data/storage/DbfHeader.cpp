@@ -131,7 +131,7 @@ std::vector<uint8_t> DbfHeader::buildEmptyTable(const std::vector<FieldInfo>& fi
     stampDateAndCount(out.data(), version, 0);
     bytes::putLe16(out.data() + 8, uint16_t(headerLength));
     bytes::putLe16(out.data() + 10, uint16_t(offset));
-    out[29] = vfp ? 0x03 : 0x00;
+    out[29] = 0x03;   // language driver: Windows ANSI (code page 1252), the text the table layer writes
     out[kFixedSize + kDescriptorSize * fields.size()] = 0x0D;
     out[headerLength] = 0x1A;
     return out;

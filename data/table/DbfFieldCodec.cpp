@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data/table/TableText.h"
+
 namespace dbfcodec {
 
 namespace {
@@ -126,14 +128,16 @@ std::string DecodeText(const TDbfFieldDef& field, std::span<const uint8_t> bytes
         case TFieldType::ftBlob:
             return {};
         default:
-            return TrimTrailing(bytes);
+            return TextFromStored(TrimTrailing(bytes));
     }
 }
 
 std::string EncodeText(std::string_view text, int width) {
+    const auto stored = StoredFromText(text);
+    if (!stored) throw FieldWriteError{CannotHoldMessage(text)};
     std::string out(static_cast<size_t>(width), ' ');
-    const size_t n = std::min(text.size(), static_cast<size_t>(width));
-    std::memcpy(out.data(), text.data(), n);
+    const size_t n = std::min(stored->size(), static_cast<size_t>(width));
+    std::memcpy(out.data(), stored->data(), n);
     return out;
 }
 

@@ -28,7 +28,9 @@ std::optional<TDateTime> DecodeDate(std::span<const uint8_t> bytes);
 std::string EncodeDate(TDateTime value, int width);        // FieldWriteError when too long
 
 std::string DecodeText(const TDbfFieldDef& field, std::span<const uint8_t> bytes);
-std::string EncodeText(std::string_view text, int width);   // cut or blank-filled
+// In the tables' code page (data/TableText.h), cut or blank-filled;
+// FieldWriteError for text the code page cannot hold.
+std::string EncodeText(std::string_view text, int width);
 // Numeric text right-aligned in the width; FieldWriteError "Numeric out of range."
 std::string EncodeInteger(const TDbfFieldDef& field, long long value);
 std::string EncodeFloat(const TDbfFieldDef& field, double value);

@@ -1,6 +1,7 @@
 #include "data/table/DbfTable.h"
 
 #include "data/table/DbfTableImpl.h"
+#include "data/table/TableText.h"
 
 using dbftable::kMaxKeyLength;
 using dbftable::RightTrimmed;
@@ -144,9 +145,14 @@ bool TDbfTable::Seek(std::string_view key, bool hard) {
     Impl& d = *impl_;
     d.CheckOpen();
     d.FinishPending();
-    const std::string sought(key.substr(0, std::min(key.size(), kMaxKeyLength)));
     if (!d.order) d.LayerError("No index tag is active for a seek", xbase::kTagNotFound);
-    const bool found = hard ? d.HardSeek(sought) : d.SoftSeek(sought);
+    // Keys are stored in the tables' code page; a record written before the
+    // tables had one holds its text as UTF-8 bytes, and is found by those.
+    const auto stored = StoredFromText(key);
+    const std::string legacy(key.substr(0, std::min(key.size(), kMaxKeyLength)));
+    const std::string sought = stored ? stored->substr(0, std::min(stored->size(), kMaxKeyLength)) : legacy;
+    bool found = hard ? d.HardSeek(sought) : d.SoftSeek(sought);
+    if (!found && hard && sought != legacy) found = d.HardSeek(legacy);
     d.Notify(Change::RecordMoved);
     return found;
 }

@@ -4,6 +4,7 @@
 
 #include "ftp/NetExceptions.h"
 #include "ftp/connection/NetStream.h"
+#include "rtl/LongPath.h"
 #include "rtl/WindowsText.h"
 
 // The upload's file on Windows (NetFileStreamPosix.cpp is the POSIX one):
@@ -20,7 +21,7 @@ TNetFileStream::TNetFileStream(const std::string& path) : path_(path) {
     // (a reparse point: symbolic link, junction, placeholder); the kind is
     // looked at before the open and again on what was opened.
     const std::string cannot = "Cannot open file " + path;
-    const std::wstring wide = qz::win::WideFromUtf8(path);
+    const std::wstring wide = LongPathFromUtf8(path).native();
     const DWORD before = ::GetFileAttributesW(wide.c_str());
     if (before != INVALID_FILE_ATTRIBUTES) {
         if (before & FILE_ATTRIBUTE_REPARSE_POINT) throw EFOpenError(cannot + ": a symbolic link is not sent");
@@ -29,7 +30,13 @@ TNetFileStream::TNetFileStream(const std::string& path) : path_(path) {
     HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
                              nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw EFOpenError(cannot);
+    if (h == INVALID_HANDLE_VALUE) {
+        // Beyond a missing file the reason matters: a file the PMS still
+        // holds without sharing is "in use by another process".
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw EFOpenError(cannot);
+        throw EFOpenError(cannot + ": " + qz::win::SystemMessage(error));
+    }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool known = ::GetFileInformationByHandle(h, &info) != 0;
     const DWORD attributes = known ? info.dwFileAttributes : 0;

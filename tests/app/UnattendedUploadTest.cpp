@@ -218,6 +218,26 @@ TEST(Unattended, SendsThreeFilesAsTheWindowDoes) {
     EXPECT_EQ(upLog[1], (Strings{TodayYmd(), "127.0.0.1", s.names[0], upLog[1][3], "0", "XXX"}));
 }
 
+// A name the file log cannot hold (beyond Windows-1252) is left out with one
+// message; the others are sent and marked, and the run ends with the status
+// that says some files were left out.
+TEST(Unattended, NameTheTablesCannotHoldIsLeftOutAndTheRestSent) {
+    REQUIRE_OWN_NETWORK_NAMESPACE();
+    UploadFolder s;
+    const std::string beyond = "\u6771\u4eac061505.xml";   // 東京
+    AddDatedExtract(s.w.Folder(), beyond, "never sent");
+    auto server = Vsftpd(s);
+    s.Login();
+    Command run(s.UploadArgs());
+
+    EXPECT_EQ(run.Wait(), kUploadLeftOut);
+    EXPECT_EQ(run.Err(), (Strings{"\"" + beyond + "\" is not listed: the file log cannot hold its name "
+                                  "(Windows-1252 characters only).", "All Finished!"}));
+    s.ExpectArrived(server->RootDir());
+    EXPECT_FALSE(fs::exists(fs::path(server->RootDir()) / "incoming" / beyond));
+    s.ExpectMarked(3);
+}
+
 TEST(Unattended, ListsTheFilesItWouldSendAndSendsNothing) {
     UploadFolder s;
     s.AddFile("E\x1b[2J061505.xml", "x");   // a name that would clear the terminal: never listed
@@ -367,7 +387,7 @@ std::vector<FailureCase> FailureCases() {
     add("SecondStorRefused", [](FailureCase& c) {
         c.blockedName = "F2061505.xml";
         c.status = kUploadTransferFailed;
-        c.lines = {"Could not create file."};
+        c.lines = {"The server refused F2061505.xml: Could not create file."};
         c.auditRows = 2;
         c.stored = 2;
     });
@@ -694,10 +714,39 @@ TEST(FolderLock, OneHolderPerFolderUntilItLetsGo) {
         EXPECT_FALSE(TFolderLock(folder.Path()).Held());
         const std::string path = folder.Path().substr(0, folder.Path().size() - 1);   // without the separator
         EXPECT_FALSE(TFolderLock(path).Held());
-        EXPECT_NE(std::system(("flock -n " + Quoted(folder.Path() + kFolderLockName) + " true").c_str()), 0);
+        // Another process's byte-range lock on the first byte (the kind Wine
+        // makes of LockFileEx, and Samba of a Windows client's lock) is refused.
+        const std::string lockf =
+            "python3 -c 'import fcntl,sys; fcntl.lockf(open(sys.argv[1],\"r+\"), fcntl.LOCK_EX|fcntl.LOCK_NB, 1, 0)' ";
+        EXPECT_NE(std::system((lockf + Quoted(folder.Path() + kFolderLockName) + " 2>/dev/null").c_str()), 0);
     }
     EXPECT_TRUE(TFolderLock(folder.Path()).Held());
     EXPECT_THROW(TFolderLock((folder.Root() / "no-such-folder").string()), EFolderLockError);
+}
+
+// The desk account may write the files `qeladmin init` made (the tables and
+// the lock file) but not the folder: the lock is still taken.
+TEST(FolderLock, TakenWhereOnlyTheFilesAreWritable) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
+    ProgramFolder folder;
+    constexpr uid_t kDesk = 65534;   // nobody
+    for (const auto& entry : fs::directory_iterator(folder.Path()))
+        ASSERT_EQ(::chown(entry.path().c_str(), kDesk, kDesk), 0) << entry.path();
+    ASSERT_EQ(::chmod(folder.Root().c_str(), 0755), 0);   // the way in
+    ASSERT_EQ(::chmod(folder.Path().c_str(), 0755), 0);   // the folder stays root's
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(kDesk) != 0 || ::setuid(kDesk) != 0) ::_exit(3);
+        try {
+            ::_exit(TFolderLock(folder.Path()).Held() ? 0 : 1);
+        } catch (...) {
+            ::_exit(2);
+        }
+    }
+    int raw = 0;
+    while (::waitpid(child, &raw, 0) < 0 && errno == EINTR) {}
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "child status " << raw;
 }
 
 }  // namespace

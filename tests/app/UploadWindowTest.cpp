@@ -184,7 +184,7 @@ std::vector<FailureCase> FailureCases() {
     {
         FailureCase c = Named("SecondStorRefused");
         c.blockedName = "F2061505.xml";
-        c.message = "Could not create file.\r\n";
+        c.message = "The server refused F2061505.xml: Could not create file.";   // which file, not only why
         c.auditRows = 2;
         c.partsComplete = 1;
         cases.push_back(c);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -98,6 +99,87 @@ TEST(Compatibility, FileLogWrittenByManyUpdatesReadsTheSameEverywhere) {
     EXPECT_EQ(PerlDump(dbf), want);
     std::string report;
     EXPECT_EQ(PerlTagCheck(dbf, IndexOf(dbf), "FILENAME", &report), 0) << report;
+}
+
+// --- text beyond ASCII ----------------------------------------------------------------
+
+// The tables hold Windows-1252 text and say so in the header's language-driver
+// byte (0x03), so python3-dbf reads names beyond ASCII without being told the
+// code page; a name the code page cannot hold is refused with a message.
+TEST(Compatibility, NamesBeyondAsciiAreStoredInTheMarkedCodePage) {
+    SetShortDateFormat("MM/DD/yy", '/');
+    testsupport::TempDir dir;
+    const fs::path dbf = dir.path() / kFileLogTableName;
+    xbase::XbaseTable::create(dbf, testsupport::FileLogFields());
+    TDbfTable fileLog("DbfFileLog");
+    fileLog.SetTableName(kFileLogTableName);
+    IndexFiles(fileLog, dir.str());
+    fileLog.SetIndexName(kFileLogTag);
+    fileLog.Open();
+    const std::vector<std::string> names = {"MA\u00d1ANA120926.xml", "Fa\u00e7ade\u20ac120926.xml"};   // MAÑANA, Façade€
+    for (const std::string& name : names) UpdateFileLog(fileLog, {EncodeDate(2026, 12, 9), name, "12/09/26"});
+    try {
+        UpdateFileLog(fileLog, {EncodeDate(2026, 12, 9), "\u6771\u4eac120926.xml", "12/09/26"});   // 東京
+        ADD_FAILURE() << "a name beyond the code page was stored";
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot be stored: the tables hold Windows-1252 text only."),
+                  std::string::npos) << e.what();
+    }
+    fileLog.Cancel();
+    for (const std::string& name : names) EXPECT_TRUE(fileLog.Seek(name, true)) << name;
+    fileLog.Close();
+
+    std::ifstream in(dbf, std::ios::binary);
+    std::string header(32, '\0');
+    in.read(header.data(), 32);
+    EXPECT_EQ(static_cast<unsigned char>(header[29]), 0x03);
+    EXPECT_EQ(PythonDump(dbf), " \t20261209\t" + names[0] + "\t20261209\tYES\n \t20261209\t" + names[1] +
+                                   "\t20261209\tYES\n");
+    std::string report;
+    EXPECT_EQ(PerlTagCheck(dbf, IndexOf(dbf), "FILENAME", &report), 0) << report;
+}
+
+// A file log written before the tables had a code page holds names as UTF-8
+// bytes: such a record is still found by its name, so the file is not sent
+// again, and its record is updated in place.
+TEST(Compatibility, NamesWrittenEarlierAsUtf8AreStillFound) {
+    SetShortDateFormat("MM/DD/yy", '/');
+    testsupport::TempDir dir;
+    const fs::path dbf = dir.path() / kFileLogTableName;
+    xbase::XbaseTable::create(dbf, testsupport::FileLogFields());
+    const std::string name = "MA\u00d1ANA120926.xml";   // 17 bytes in UTF-8
+    const std::string placeholder = "MAXXANA120926.xml";
+    ASSERT_EQ(name.size(), placeholder.size());
+    {
+        TDbfTable fileLog("DbfFileLog");
+        fileLog.SetTableName(kFileLogTableName);
+        IndexFiles(fileLog, dir.str());
+        fileLog.SetIndexName(kFileLogTag);
+        fileLog.Open();
+        UpdateFileLog(fileLog, {EncodeDate(2026, 12, 9), placeholder, "12/09/26"});
+        fileLog.Close();
+    }
+    // The name's UTF-8 bytes in place of the placeholder, as the program once
+    // wrote them; the index made again over them.
+    {
+        std::fstream file(dbf, std::ios::binary | std::ios::in | std::ios::out);
+        std::string header(32, '\0');
+        file.read(header.data(), 32);
+        const auto headerLength = static_cast<unsigned char>(header[8]) | (static_cast<unsigned char>(header[9]) << 8);
+        file.seekp(headerLength + 1 + 8);   // deletion mark, DATE
+        file.write(name.data(), static_cast<std::streamsize>(name.size()));
+    }
+    fs::remove(dir.path() / kFileLogIndexName);
+    TDbfTable fileLog("DbfFileLog");
+    fileLog.SetTableName(kFileLogTableName);
+    IndexFiles(fileLog, dir.str());
+    fileLog.SetIndexName(kFileLogTag);
+    fileLog.Open();
+    ASSERT_TRUE(fileLog.Seek(name, true));
+    EXPECT_EQ(fileLog.ReadText("FILENAME"), name);
+    UpdateFileLog(fileLog, {EncodeDate(2026, 12, 10), name, "12/10/26"});
+    fileLog.Close();
+    EXPECT_EQ(testsupport::RecordCount(dbf), 1u);
 }
 
 // --- tables written by other tools ------------------------------------------------

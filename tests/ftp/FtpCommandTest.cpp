@@ -259,6 +259,21 @@ TEST(StoreFileTest, MissingLocalFileSendsNothing) {
     EXPECT_EQ(server.Commands(), LoginCommands);
 }
 
+// A file another program holds without sharing (Windows) is refused with the
+// system's reason, and nothing is sent.
+TEST(StoreFileTest, HeldFileIsRefusedWithItsReason) {
+    TempFile file("data");
+    HeldFile held(file.Path());
+    if (!held.Holding()) GTEST_SKIP() << "no file is held without sharing on this system";
+    ScriptedFtpServer server(Login);
+    std::string error = RunSession(server, [&](TNetFTP& ftp) {
+        ftp.ConnectToServer();
+        ftp.StoreFile(file.Path(), "a.xml");
+    });
+    EXPECT_EQ(error, "Cannot open file " + file.Path() + ": " + HeldFile::Reason());
+    EXPECT_EQ(server.Commands(), LoginCommands);
+}
+
 struct LocalEntryCase {
     const char* name;
     std::function<void(const std::string& path, const std::string& target)> make;

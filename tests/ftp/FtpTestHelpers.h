@@ -48,6 +48,22 @@ private:
 int MakeFifo(const std::string& path);
 int MakeFolder(const std::string& path);
 int MakeSymlink(const std::string& target, const std::string& path);
+// Holds a file open as a program on Windows does that shares it with nobody
+// (the PMS still writing an extract) until HeldFile is destroyed. POSIX has no
+// such hold: Holding() is then false.
+class HeldFile {
+public:
+    explicit HeldFile(const std::string& path);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool Holding() const { return handle_ != -1; }
+    // The system's text for the failed open of a held file.
+    static std::string Reason();
+
+private:
+    std::intptr_t handle_ = -1;
+};
 
 // Bytes that differ from position to position, so misplaced chunks show.
 inline std::string PatternBytes(std::size_t size) {

@@ -51,4 +51,8 @@ int MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600); }
 int MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0700); }
 int MakeSymlink(const std::string& target, const std::string& path) { return ::symlink(target.c_str(), path.c_str()); }
 
+HeldFile::HeldFile(const std::string&) {}
+HeldFile::~HeldFile() = default;
+std::string HeldFile::Reason() { return {}; }
+
 }  // namespace qz::test

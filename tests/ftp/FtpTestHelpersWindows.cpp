@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "rtl/WindowsText.h"
 #include "tests/ftp/FtpTestHelpers.h"
 
 namespace qz::test {
@@ -59,5 +60,15 @@ TempFile::TempFile(const std::string& content, const std::string& name) {
 int MakeFifo(const std::string&) { return -1; }
 int MakeFolder(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1; }
 int MakeSymlink(const std::string&, const std::string&) { return -1; }
+
+HeldFile::HeldFile(const std::string& path) {
+    HANDLE h = ::CreateFileW(qz::win::WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+HeldFile::~HeldFile() {
+    if (Holding()) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+std::string HeldFile::Reason() { return qz::win::SystemMessage(ERROR_SHARING_VIOLATION); }
 
 }  // namespace qz::test

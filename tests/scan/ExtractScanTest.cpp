@@ -11,6 +11,7 @@
 #include "ProgramFolder.h"
 #include "data/table/DbfSettings.h"
 #include "data/table/DbfTable.h"
+#include "rtl/FileNameRules.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
@@ -70,8 +71,38 @@ const std::string kAccentedName = [] {
 // 101 characters: one more than the file log's FILENAME holds.
 const std::string kTooLongName = std::string(91, 'L') + "061505.xml";
 
+// Paths are wide on Windows, narrow on POSIX.
+constexpr bool kWindows = sizeof(std::filesystem::path::value_type) == 2;
+
+// Names Windows takes for devices: ordinary names on POSIX, listed there
+// (without a date in the name); left out on Windows, each with a message,
+// and the good file beside them still listed.
+ScanCase DeviceNames() {
+    const std::vector<std::string> devices = {"AUX.xml", "COM1.xml", "CON.xml", "NUL.xml", "lpt9.xml"};
+    ScanCase c{.title = "NamesWindowsCannotOpen"};
+    for (const std::string& name : devices) c.extracts.push_back({name, At("06/15/05")});
+    c.extracts.push_back({"GOOD061505.xml", At("06/15/05")});
+    for (const std::string& name : devices) {
+        if (kWindows) c.messages.push_back("error:\"" + name + "\" is not listed: Windows cannot open a file of that name.");
+    }
+    std::vector<std::string> listed = kWindows ? std::vector<std::string>{"GOOD061505.xml"}
+                                               : std::vector<std::string>{"AUX.xml", "COM1.xml", "CON.xml",
+                                                                          "GOOD061505.xml", "NUL.xml", "lpt9.xml"};
+    for (const std::string& name : listed) {
+        c.rows.push_back({name, "No", nullptr, "06/15/05"});
+        if (!kWindows && name != "GOOD061505.xml") c.messages.push_back("plain:Invalid Date!");
+    }
+    return c;
+}
+
 std::vector<ScanCase> Cases() {
     return {
+        DeviceNames(),
+        {.title = "NameTheFileLogCannotHold",
+         .extracts = {{"\u6771\u4eac120926.xml", At("06/15/05")}, {"MA\u00d1ANA061505.xml", At("06/15/05")}},
+         .rows = {{"MA\u00d1ANA061505.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"error:\"\u6771\u4eac120926.xml\" is not listed: the file log cannot hold its name "
+                      "(Windows-1252 characters only)."}},
         {.title = "EmptyFolder", .messages = {"error:No Files To Copy!"}},
         {.title = "OneNewFile",
          .extracts = {{"SALES061505.xml", At("06/15/05")}},
@@ -292,6 +323,18 @@ INSTANTIATE_TEST_SUITE_P(Names, ExtractDateTextTest,
                                            DateTextCase{"X022905.xml", "02/29/05", false},
                                            DateTextCase{"X022904.xml", "02/29/04", true},
                                            DateTextCase{"noDot", "no/Do/t", false}));
+
+// Names a share written from another system can hold: Windows cannot open
+// them (a device, or a character its names never hold); POSIX can.
+TEST(FileNameRules, WhatThisSystemCanOpen) {
+    const std::vector<std::pair<std::string, bool>> onWindows = {
+        {"SALES061505.xml", true}, {"AUX.xml", false}, {"aux.XML", false}, {"CON.tar.xml", false},
+        {"NUL .xml", false}, {"PRN.xml", false}, {"COM1.xml", false}, {"LPT9.xml", false},
+        {"COM0.xml", true}, {"COM10.xml", true}, {"AUXILIARY.xml", true}, {"CONSOLE061505.xml", true},
+        {"a?b.xml", false}, {"a*b.xml", false}, {"a|b.xml", false}, {"a<b.xml", false},
+        {"a>b.xml", false}, {"a\"b.xml", false}, {"MA\u00d1ANA.xml", true}};
+    for (const auto& [name, openable] : onWindows) EXPECT_EQ(IsOpenableName(name), openable || !kWindows) << name;
+}
 
 TEST(ExtractListing, SortedPlainXmlFilesOnly) {
     ProgramFolder folder;

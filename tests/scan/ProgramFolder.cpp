@@ -8,6 +8,7 @@
 
 #include "ProgramFolderSystem.h"
 #include "data/table/DbfTable.h"
+#include "rtl/LongPath.h"
 #include "rtl/Utf8Path.h"
 
 namespace qztest {
@@ -54,8 +55,9 @@ void ProgramFolder::AddFileLog(const std::string& fileName, TDateTime date) {
 }
 
 void ProgramFolder::AddExtract(const std::string& name, TDateTime modified) const {
-    // Names are UTF-8, as the program holds them.
-    const std::filesystem::path file = PathFromUtf8(SourcePath()) / PathFromUtf8(name);
+    // The name as UTF-8, in the long form on Windows: that form alone makes a
+    // file named like a device ("AUX.xml"), as another system's share can hold.
+    const std::filesystem::path file = LongPathFromUtf8(SourcePath() + name);
     std::ofstream(file) << "<extract/>\n";
     SetModified(file, modified);
 }

@@ -62,7 +62,9 @@ UploadBench::UploadBench(const std::string& folderName)
     settings.Append();
     settings.WriteText("LOCCODE", locationCode);
     settings.WriteText("PMS", "OnQ");
-    settings.WriteText("COPYFROM", sourceFolder);
+    // Relative to the program folder, as a setting may be: the tables hold
+    // Windows-1252 text, and the folders' names may hold any character.
+    settings.WriteText("COPYFROM", "../source/");
     settings.Post();
 
     fileLog.SetTableName(kFileLogTableName);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "UploadFixture.h"
+#include "data/table/TableText.h"
 #include "data/local/LocalTables.h"
 #include "data/table/DbfTable.h"
 #include "data/values/DateTime.h"
@@ -21,6 +22,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "upload/AuditWriter.h"
+#include "upload/FolderLock.h"
 #include "upload/ProgramSetup.h"
 
 namespace fs = std::filesystem;
@@ -293,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UploadRunFailure, ::testing::Values(
     FailureCase{"SecondStorRefused",
                 Join({StoreOk(), {Answer("227 Entering Passive Mode ({PASV})."),
                                   Answer("553 Could not create file.")}}),
-                false, "", -1, "Could not create file.", 2, 1, "Uploading F1120926.xml"},
+                false, "", -1, "The server refused F1120926.xml: Could not create file.", 2, 1, "Uploading F1120926.xml"},
     FailureCase{"ListedFileGone", StoreOk(), false, "", 1, "Cannot open file ", 2, 1,
                 "Uploading F1120926.xml"},
     FailureCase{"ReadTimeout", {Answer("331 Password?", Action::Silent)}, true, "", -1, "Read Timeout", 1, 0,
@@ -540,7 +542,7 @@ TEST_P(UploadRunNames, FoldersAndFilesKeepTheirNamesFromStartUpToTheServer) {
     OpenProgramTables(std::string(bench.programFolder), {bench.settings, bench.fileLog, bench.upLog},
                       {bench.programFolder, bench.locationCode, bench.sourceFolder});
     EXPECT_NE(bench.programFolder.find(c.folder), std::string::npos) << bench.programFolder;
-    EXPECT_EQ(bench.sourceFolder, sourceFolder);
+    EXPECT_EQ(PathFromUtf8(bench.sourceFolder).lexically_normal(), PathFromUtf8(sourceFolder).lexically_normal());
     ScanMessagesSeen messages;
     const fs::path previous = fs::current_path();
     LoadGrid("1", bench.sourceFolder, bench.settings, bench.fileLog, bench.list, messages);
@@ -556,20 +558,39 @@ TEST_P(UploadRunNames, FoldersAndFilesKeepTheirNamesFromStartUpToTheServer) {
         stored.push_back(Utf8FromPath(entry.path().filename()));
     EXPECT_EQ(stored, std::vector<std::string>{c.file});
     EXPECT_TRUE(ReadWholeFile(server.RootDir() + "/incoming/" + c.file) == bytes);
+    // The tables hold the name in Windows-1252, as the independent reader sees it.
+    const std::string stored1252 = StoredFromText(c.file).value_or("<cannot be held>");
     const auto logged = bench.FileLogRows();
     ASSERT_EQ(logged.size(), 1u);
-    EXPECT_EQ(logged[0].fileName, c.file);
+    EXPECT_EQ(logged[0].fileName, stored1252);
     EXPECT_EQ(logged[0].copied, "YES");
     const auto audit = bench.AuditRows();
     ASSERT_EQ(audit.size(), 2u);
-    EXPECT_EQ(audit[1].fileName, c.file);
+    EXPECT_EQ(audit[1].fileName, stored1252);
+    EXPECT_TRUE(bench.fileLog.Seek(c.file, true));
+    EXPECT_EQ(bench.fileLog.ReadText("FILENAME"), c.file);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UploadRunNames, ::testing::Values(
     NameCase{"LatinAndGreek", "Z\u00fcrich-\u03a9", "MA\u00d1ANA120926.xml"},   // Zürich-Ω, MAÑANA
-    // 東京-𝄞 (a pair of surrogates in UTF-16), ÉTÉ-Ω
-    NameCase{"CjkAndBeyondTheBasicPlane", "\u6771\u4eac-\U0001d11e", "\u00c9T\u00c9-\u03a9120926.xml"}),
+    // 東京-𝄞 (a pair of surrogates in UTF-16), ÉTÉ-œ€ (file names are kept in
+    // the file log, which holds Windows-1252: œ and € are among its bytes 0x80-0x9F)
+    NameCase{"CjkAndBeyondTheBasicPlane", "\u6771\u4eac-\U0001d11e", "\u00c9T\u00c9-\u0153\u20ac120926.xml"}),
     [](const auto& info) { return info.param.title; });
+
+// The program folder as start-up makes it absolute, and the lock file's path
+// joined to it, use one separator: a message never shows "C:\\QELZAV/UPLOAD.LCK".
+TEST(UploadRunPaths, StartUpJoinsWithTheSystemsSeparator) {
+    UploadBench bench;
+    std::string folder = bench.programFolder;
+    folder.pop_back();   // as typed, without the separator
+    OpenProgramTables(folder, {bench.settings, bench.fileLog, bench.upLog},
+                      {bench.programFolder, bench.locationCode, bench.sourceFolder});
+    for (const std::string& path : {bench.programFolder, FolderLockPath(bench.programFolder)}) {
+        const bool slash = path.find('/') != std::string::npos, backslash = path.find('\\') != std::string::npos;
+        EXPECT_FALSE(slash && backslash) << path;
+    }
+}
 
 // ---- the audit rows' writer -------------------------------------------------
 

@@ -7,6 +7,7 @@
 // update costs more syncs.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
 #include "tools/qeladmin/Options.h"
+#include "upload/FolderLock.h"
 #include "upload/FolderOwnership.h"
 
 namespace {
@@ -62,6 +64,18 @@ void MatchTablePermissions(const std::filesystem::path& table) {
     if (!ec) std::filesystem::permissions(xbase::Journal::pathFor(table), mode, ec);
 }
 
+// The upload lock's file, as writable as the tables: the lock needs write
+// access to it, and the desk account may be allowed to write only the files
+// of the folder, not to make new ones there.
+void MakeFolderLockFile(const std::filesystem::path& folder) {
+    const auto lockFile = folder / kFolderLockName;
+    std::error_code ec;
+    if (std::filesystem::exists(lockFile, ec)) return;
+    std::ofstream(lockFile).close();
+    const auto mode = std::filesystem::status(folder / kSettingsTableName, ec).permissions();
+    if (!ec) std::filesystem::permissions(lockFile, mode, ec);
+}
+
 int MakeMissingJournals(const std::filesystem::path& folder) {
     int made = 0;
     for (const TableLayout& t : Layouts())
@@ -75,6 +89,7 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
             ++made;
         }
     if (made == 0) std::printf("every table in %s has its journal\n", Utf8FromPath(folder).c_str());
+    MakeFolderLockFile(folder);
     return 0;
 }
 
@@ -122,6 +137,8 @@ int RunInit(const Args& args) {
     }
     for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName))
         ShareWithFolderGroup(dir, Utf8FromPath(index));
+
+    MakeFolderLockFile(folder);
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
                 kFileLogIndexName, dir.c_str());
