@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string>
 
-#include "data/storage/JournalFormat.h"
+#include "data/storage/BootIdSystem.h"
 
 // Windows counts its boots in the registry (PrefetchParameters\BootId);
 // where that count is missing (Wine) the kernel's boot time stands in. The
@@ -56,46 +56,26 @@ bool readBootTime(DWORD& low, DWORD& high)
     return true;
 }
 
-int hexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
-const BootId& currentBootId()
+BootId BootIdSystem::read()
 {
-    static const BootId id = [] {
-        BootId b {};
-        DWORD count = 0, timeHigh = 0;
-        std::wstring guid;
-        if (!readMachineGuid(guid)) return b;
-        const bool counted = readBootCount(count);
-        if (!counted && !readBootTime(count, timeHigh)) return b;
-        size_t n = 0;
-        int high = -1;
-        for (wchar_t c : guid) {
-            const int v = hexDigit(c);
-            if (v < 0) continue;
-            if (high < 0) {
-                high = v;
-                continue;
-            }
-            if (n == 8) break;
-            b[n++] = uint8_t(high << 4 | v);
-            high = -1;
-        }
-        if (n != 8) return BootId {};
-        // Bytes 8-11: the count, or the boot time's low half; 12-15: the
-        // boot time's high half, or "BOOT" beside a count.
-        for (int i = 0; i < 4; ++i) b[8 + i] = uint8_t(count >> (8 * i));
-        for (int i = 0; i < 4; ++i) b[12 + i] = counted ? uint8_t("BOOT"[i]) : uint8_t(timeHigh >> (8 * i));
-        return b;
-    }();
-    return id;
+    BootId b {};
+    DWORD count = 0, timeHigh = 0;
+    std::wstring guid;
+    if (!readMachineGuid(guid)) return b;
+    const bool counted = readBootCount(count);
+    if (!counted && !readBootTime(count, timeHigh)) return b;
+    // Bytes 0-7: the GUID's first half (the text is ASCII; anything else is
+    // no digit).
+    std::string text;
+    for (wchar_t c : guid) text += c < 0x80 ? char(c) : '?';
+    if (hexBytes(text, std::span(b).first(8)) < 8) return BootId {};
+    // Bytes 8-11: the count, or the boot time's low half; 12-15: the
+    // boot time's high half, or "BOOT" beside a count.
+    for (int i = 0; i < 4; ++i) b[8 + i] = uint8_t(count >> (8 * i));
+    for (int i = 0; i < 4; ++i) b[12 + i] = counted ? uint8_t("BOOT"[i]) : uint8_t(timeHigh >> (8 * i));
+    return b;
 }
 
 }  // namespace xbase

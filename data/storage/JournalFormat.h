@@ -33,7 +33,7 @@ struct JournalWrite {
 using BootId = std::array<uint8_t, 16>;
 
 // This machine's boot, as the system names it; all zeros when unknown
-// (BootIdPosix.cpp, BootIdWindows.cpp).
+// (BootId.cpp over BootIdPosix.cpp, BootIdWindows.cpp).
 const BootId& currentBootId();
 
 uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc = 0);

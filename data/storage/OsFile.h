@@ -4,8 +4,8 @@
 // (share modes for the whole file, byte ranges for records and headers).
 // Byte-range locks belong to this handle, so two handles in one process see
 // each other's locks, and closing another handle of the same file does not
-// drop them. OsFilePosix.cpp (flock, fcntl OFD locks) and OsFileWindows.cpp
-// (share modes of CreateFileW, LockFileEx) hold the system calls.
+// drop them. OsFile.cpp holds the logic; the system calls sit behind
+// OsFileSystem.h (OsFilePosix.cpp, OsFileWindows.cpp).
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/storage/OsFileSystem.h"
 #include "rtl/Utf8Path.h"
 
 namespace xbase {
@@ -33,7 +34,7 @@ public:
     OsFile& operator=(const OsFile&) = delete;
     ~OsFile();
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ != OsFileSystem::NoHandle; }
     bool writable() const { return writable_; }
     const std::filesystem::path& path() const { return path_; }
     std::string name() const { return Utf8FromPath(path_.filename()); }
@@ -67,15 +68,11 @@ private:
     void stage(uint64_t offset, std::span<const uint8_t> data);
     size_t readStaged(uint64_t offset, std::span<uint8_t> buffer, size_t fromFile) const;
 
-    // A POSIX descriptor, or a Windows HANDLE (INVALID_HANDLE_VALUE is -1).
-    std::intptr_t fd_ = -1;
+    OsFileSystem::Handle fd_ = OsFileSystem::NoHandle;
     bool writable_ = false;
     std::filesystem::path path_;
     std::unique_ptr<Extents> staged_;   // a batch's writes, while staging
-    // Kept only where the system does not keep it for us (Windows): whether
-    // the handle was opened without sharing, and the byte ranges it holds.
-    bool unshared_ = false;
-    std::vector<std::pair<uint64_t, LockKind>> heldRanges_;
+    OsFileSystem::LockState locks_;
 };
 
 // Sees every write and sync that reaches a file (staged writes only when

@@ -1,232 +1,138 @@
-#include "data/storage/OsFile.h"
-
+// OsFileSystem on POSIX: descriptors, pread/pwrite, fcntl OFD locks (they
+// belong to the descriptor, not the process) and flock for the whole file.
+// The system keeps the lock state, so LockState goes unused here.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
-#include <utility>
+#include <system_error>
 
-#include "data/storage/XbaseTable.h"
-#include "rtl/Utf8Path.h"
+#include "data/storage/OsFileSystem.h"
 
-namespace xbase {
+namespace xbase::OsFileSystem {
 namespace {
 
-std::atomic<bool> g_syncEnabled{true};
-
-[[noreturn]] void fail(int code, const std::filesystem::path& path, const std::string& what)
+template <typename T>
+T failed(Error& error, const char* action, T result)
 {
-    throw XbaseError(code, Utf8FromPath(path.filename()) + ": " + what);
+    error.failure = errno == ENOENT ? Failure::Missing : errno == EEXIST ? Failure::Exists : Failure::Other;
+    error.action = action;
+    error.message = std::strerror(errno);
+    return result;
 }
 
-std::string sysError(const char* action)
+Handle openWith(const std::filesystem::path& path, int flags, const char* action, Error& error)
 {
-    return std::string(action) + " failed: " + std::strerror(errno);
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0664);
+    return fd >= 0 ? fd : failed(error, action, NoHandle);
 }
 
 }  // namespace
 
-void setSyncEnabled(bool enabled) { g_syncEnabled = enabled; }
-bool syncEnabled() { return g_syncEnabled; }
-
-OsFile::OsFile(std::intptr_t fd, std::filesystem::path path, bool writable)
-    : fd_(fd), writable_(writable), path_(std::move(path))
+Handle openExisting(const std::filesystem::path& path, bool write, Error& error)
 {
+    return openWith(path, write ? O_RDWR : O_RDONLY, "open", error);
 }
 
-OsFile OsFile::open(const std::filesystem::path& path, bool writable, int missingCode)
+Handle create(const std::filesystem::path& path, Creation how, Error& error)
 {
-    int fd = -1;
-    bool opened_rw = false;
-    if (writable) {
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        opened_rw = fd >= 0;
-    }
-    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) fail(missingCode, path, "file not found");
-        fail(kIoError, path, sysError("open"));
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        fail(kIoError, path, "not a regular file");
-    }
-    return OsFile(fd, path, opened_rw);
+    return openWith(path, O_RDWR | O_CREAT | (how == Creation::New ? O_EXCL : O_TRUNC), "create", error);
 }
 
-OsFile OsFile::createNew(const std::filesystem::path& path)
-{
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
-    if (fd < 0) fail(kIoError, path, errno == EEXIST ? "file already exists" : sysError("create"));
-    return OsFile(fd, path, true);
-}
-
-OsFile OsFile::createOrTruncate(const std::filesystem::path& path)
-{
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
-    if (fd < 0) fail(kIoError, path, sysError("create"));
-    return OsFile(fd, path, true);
-}
-
-OsFile::OsFile(OsFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), writable_(other.writable_), path_(std::move(other.path_)),
-      staged_(std::move(other.staged_))
-{
-}
-
-OsFile& OsFile::operator=(OsFile&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-        writable_ = other.writable_;
-        path_ = std::move(other.path_);
-        staged_ = std::move(other.staged_);
-    }
-    return *this;
-}
-
-OsFile::~OsFile()
-{
-    if (fd_ >= 0) ::close(fd_);
-}
-
-uint64_t OsFile::size() const
+bool isRegularFile(Handle h)
 {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) fail(kIoError, path_, sysError("stat"));
-    uint64_t size = uint64_t(st.st_size);
-    if (staged_ && !staged_->empty()) {
-        const auto& [offset, bytes] = *staged_->rbegin();
-        size = std::max(size, offset + bytes.size());
-    }
-    return size;
+    return ::fstat(int(h), &st) != 0 || S_ISREG(st.st_mode);
 }
 
-size_t OsFile::readAt(uint64_t offset, std::span<uint8_t> buffer) const
-{
-    size_t done = 0;
-    while (done < buffer.size()) {
-        ssize_t n = ::pread(fd_, buffer.data() + done, buffer.size() - done, off_t(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(kIoError, path_, sysError("read"));
-        }
-        if (n == 0) break;
-        done += size_t(n);
-    }
-    return staged_ ? readStaged(offset, buffer, done) : done;
-}
+void close(Handle h) { ::close(int(h)); }
 
-void OsFile::readExact(uint64_t offset, std::span<uint8_t> buffer, int shortCode, const std::string& what) const
+bool size(Handle h, uint64_t& size, Error& error)
 {
-    if (readAt(offset, buffer) != buffer.size())
-        fail(shortCode, path_, what + " at offset " + std::to_string(offset) + " is cut short (file truncated)");
-}
-
-void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
-{
-    if (!writable_) fail(kReadOnly, path_, "file is open read-only");
-    if (staged_) return stage(offset, data);
-    if (auto* recorder = fileEventRecorder()) recorder->writing(path_, offset, data.size());
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(kIoError, path_, sysError("write"));
-        }
-        done += size_t(n);
-    }
-    if (auto* recorder = fileEventRecorder()) recorder->wrote(path_, offset, data);
-}
-
-void OsFile::truncate(uint64_t size)
-{
-    if (::ftruncate(fd_, off_t(size)) != 0) fail(kIoError, path_, sysError("truncate"));
-}
-
-void OsFile::sync()
-{
-    if (staged_) return;
-    if (auto* recorder = fileEventRecorder()) recorder->synced(path_);
-    if (!g_syncEnabled) return;
-    if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
-}
-
-bool OsFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
-{
-    struct flock fl {};
-    // A file this account may only read was opened read-only: say so, not
-    // the "Bad file descriptor" a write lock on it would give.
-    if (kind != LockKind::Shared && !writable_) fail(kReadOnly, path_, "cannot be written by this account (no write permission)");
-    fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = off_t(start);
-    fl.l_len = off_t(length);
-    if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
-    if (errno == EACCES || errno == EAGAIN) return false;
-    if (errno == EINTR) return tryLockRange(start, length, kind);
-    fail(kIoError, path_, sysError("lock"));
-}
-
-bool OsFile::lockRangeWithin(uint64_t start, uint64_t length, LockKind kind, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto pause = std::chrono::microseconds(50);
-    while (!tryLockRange(start, length, kind)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::microseconds(5000));
-    }
+    struct stat st {};
+    if (::fstat(int(h), &st) != 0) return failed(error, "stat", false);
+    size = uint64_t(st.st_size);
     return true;
 }
 
-void OsFile::unlockRange(uint64_t start, uint64_t length)
+long long readAt(Handle h, uint64_t offset, uint8_t* data, size_t size, Error& error)
+{
+    for (;;) {
+        const ssize_t n = ::pread(int(h), data, size, off_t(offset));
+        if (n >= 0) return n;
+        if (errno != EINTR) return failed(error, "read", -1LL);
+    }
+}
+
+long long writeAt(Handle h, uint64_t offset, const uint8_t* data, size_t size, Error& error)
+{
+    for (;;) {
+        const ssize_t n = ::pwrite(int(h), data, size, off_t(offset));
+        if (n >= 0) return n;
+        if (errno != EINTR) return failed(error, "write", -1LL);
+    }
+}
+
+bool truncate(Handle h, uint64_t size, Error& error)
+{
+    return ::ftruncate(int(h), off_t(size)) == 0 || failed(error, "truncate", false);
+}
+
+bool sync(Handle h, Error& error) { return ::fdatasync(int(h)) == 0 || failed(error, "sync", false); }
+
+void syncDirectory(const std::filesystem::path& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+bool replace(const std::filesystem::path& from, const std::filesystem::path& to, Error& error)
+{
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    if (!ec) return true;
+    error.failure = Failure::Other;
+    error.message = ec.message();
+    return false;
+}
+
+Lock lockRange(Handle h, LockState&, uint64_t start, uint64_t length, bool exclusive, Error& error)
+{
+    struct flock fl {};
+    fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(start);
+    fl.l_len = off_t(length);
+    for (;;) {
+        if (::fcntl(int(h), F_OFD_SETLK, &fl) == 0) return Lock::Taken;
+        if (errno == EACCES || errno == EAGAIN) return Lock::Busy;
+        if (errno != EINTR) return failed(error, "lock", Lock::Failed);
+    }
+}
+
+void unlockRange(Handle h, LockState&, uint64_t start, uint64_t length)
 {
     struct flock fl {};
     fl.l_type = F_UNLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = off_t(start);
     fl.l_len = off_t(length);
-    ::fcntl(fd_, F_OFD_SETLK, &fl);
+    ::fcntl(int(h), F_OFD_SETLK, &fl);
 }
 
-bool OsFile::tryFlock(LockKind kind)
+Lock lockWhole(Handle& h, LockState&, const std::filesystem::path&, bool, bool exclusive, Error& error)
 {
-    int op = (kind == LockKind::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
-    while (::flock(fd_, op) != 0) {
-        if (errno == EINTR) continue;
-        if (errno == EWOULDBLOCK) return false;
-        fail(kIoError, path_, sysError("flock"));
+    const int op = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    while (::flock(int(h), op) != 0) {
+        if (errno == EWOULDBLOCK) return Lock::Busy;
+        if (errno != EINTR) return failed(error, "flock", Lock::Failed);
     }
-    return true;
+    return Lock::Taken;
 }
 
-void syncDirectoryOf(const std::filesystem::path& path)
-{
-    if (!g_syncEnabled) return;
-    auto dir = path.parent_path();
-    if (dir.empty()) dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to)
-{
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    if (ec) throw XbaseError(kIoError, Utf8FromPath(to.filename()) + ": cannot replace the index file: " + ec.message());
-}
-
-}  // namespace xbase
+}  // namespace xbase::OsFileSystem
