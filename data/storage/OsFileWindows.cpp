@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "data/storage/OsFileSystem.h"
+#include "rtl/LongPath.h"
 #include "rtl/WindowsText.h"
 
 namespace xbase::OsFileSystem {
@@ -37,7 +38,7 @@ HANDLE asHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
 Handle openHandle(const std::filesystem::path& path, bool write, DWORD share, DWORD disposition)
 {
     const DWORD access = write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
-    HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(LongPathForm(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     return reinterpret_cast<Handle>(h);
 }
 
@@ -112,7 +113,7 @@ void syncDirectory(const std::filesystem::path& dir)
 {
     // NTFS journals its directories; flushing the folder's handle is asked
     // for where the file system allows it, and its refusal is harmless.
-    HANDLE h = ::CreateFileW(dir.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+    HANDLE h = ::CreateFileW(LongPathForm(dir).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
     ::FlushFileBuffers(h);
@@ -121,7 +122,7 @@ void syncDirectory(const std::filesystem::path& dir)
 
 bool replace(const std::filesystem::path& from, const std::filesystem::path& to, Error& error)
 {
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+    return ::MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
            || failed(error, "replace", false);
 }
 
