@@ -1,7 +1,9 @@
 // The client's whole exchange against fuzzed server bytes, through the
 // in-memory transport: connect, greeting, USER/PASS/TYPE/SYST, CWD, PASV, one
-// STOR with its data connection, SIZE. Errors are allowed; crashes, hangs
-// and unbounded growth are not.
+// STOR with its data connection, SIZE; with explicit FTPS, AUTH TLS, the
+// handshake, PBSZ and PROT P too, the server's replies after its 234 going
+// inside TLS and the data connection in TLS. Errors are allowed; crashes,
+// hangs and unbounded growth are not.
 #include <unistd.h>
 
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "ftp/NetFTP.h"
+#include "tests/support/MemoryTlsTransport.h"
 #include "tests/support/MemoryTransport.h"
 
 namespace {
@@ -45,18 +48,28 @@ void Try(TNetFTP& ftp, Step step) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    // Byte 0: receive size. Byte 1: faults. The rest: the server's bytes.
+    // Byte 0: receive size. Byte 1: faults, send limit and (bit 7) FTPS.
+    // The rest: the server's bytes.
     qz::test::MemoryServer server;
     server.piece = 1 + static_cast<std::size_t>(data[0]) * 131;
     server.refuseControl = (data[1] & 1) != 0;
     server.refuseData = (data[1] & 2) != 0;
     server.dataStalls = (data[1] & 4) != 0;
-    server.sendLimit = (data[1] >> 3) * 1021;
+    server.sendLimit = ((data[1] >> 3) & 15) * 1021;
+    const bool tls = (data[1] & 0x80) != 0;
     server.control = std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2);
 
     TNetFTP ftp;
-    ftp.MakeIOHandler = qz::test::MemoryTransport(server, true);
-    ftp.MakeDataIOHandler = qz::test::MemoryTransport(server, false);
+    if (tls) {
+        static const std::string pin = qz::test::MemoryTlsPin();
+        ftp.Tls.Enabled = true;
+        ftp.Tls.Pin = pin;
+        ftp.MakeIOHandler = qz::test::MemoryTlsTransport(server, true);
+        ftp.MakeDataIOHandler = qz::test::MemoryTlsTransport(server, false);
+    } else {
+        ftp.MakeIOHandler = qz::test::MemoryTransport(server, true);
+        ftp.MakeDataIOHandler = qz::test::MemoryTransport(server, false);
+    }
     ftp.SetHost("127.0.0.1");
     ftp.SetUsername("hotel");
     ftp.SetPassword("secret");

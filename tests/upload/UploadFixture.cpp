@@ -101,7 +101,8 @@ void UploadBench::WriteLogin(const std::string& host, const std::string& user, c
         return MyEncrypt(value);
     };
     std::ofstream(PathFromUtf8(programFolder + locationCode + ".DAT"), std::ios::binary)
-        << field(host, 20) << field(user, 20) << field(password, 20) << field(remoteFolder, 40) << "\r\n";
+        << field(host, 20) << field(user, 20) << field(password, 20) << field(remoteFolder, 40)
+        << (loginOptions.empty() ? "" : " " + loginOptions) << "\r\n";
 }
 
 std::string UploadBench::AddFile(const std::string& name, const std::string& bytes, bool listed) {

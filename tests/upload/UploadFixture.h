@@ -66,6 +66,8 @@ public:
     std::string programFolder, sourceFolder, locationCode = "NYC01";
     std::string uploadPath;
     std::string ftpHost, ftpUser, ftpPassword, remoteFolder;
+    // Written after column 100 of the login file ("tls=explicit ...").
+    std::string loginOptions;
 
     TTransferList list;
     FakeUploadView view;

@@ -4,11 +4,13 @@
 // message the program would show.
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "ftp/NetFTP.h"
 #include "tools/qeladmin/Commands.h"
 #include "upload/LoginFile.h"
+#include "upload/LoginOptions.h"
 #include "upload/TextFn.h"
 #include "upload/UploadRun.h"
 
@@ -32,16 +34,29 @@ int Usage() {
     return 2;
 }
 
+// What the control connection's handshake found.
+void PrintTls(const TNetTlsInfo& tls) {
+    std::printf("TLS: %s, cipher %s\n", tls.Version.c_str(), tls.Cipher.c_str());
+    std::printf("certificate: subject %s\n", tls.Subject.c_str());
+    std::printf("certificate: issuer %s\n", tls.Issuer.c_str());
+    std::printf("certificate: valid from %s to %s\n", tls.NotBefore.c_str(), tls.NotAfter.c_str());
+    std::printf("certificate: SHA-256 %s\n", tls.CertSha256.c_str());
+    std::printf("certificate: verified by %s\n", tls.VerifiedBy.c_str());
+}
+
 }  // namespace
 
 int RunCheck(const Args& args) {
     Args positional;
-    int port = 21;
+    std::optional<int> port;
     int timeoutMs = kReadTimeoutMs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if ((args[i] == "--port" || args[i] == "--timeout") && i + 1 < args.size()) {
             try {
-                (args[i] == "--port" ? port : timeoutMs) = std::stoi(args[i + 1]);
+                if (args[i] == "--port")
+                    port = std::stoi(args[i + 1]);
+                else
+                    timeoutMs = std::stoi(args[i + 1]);
             } catch (const std::exception&) {
                 return Usage();
             }
@@ -63,21 +78,24 @@ int RunCheck(const Args& args) {
         std::fprintf(stderr, "no login file %s\n", path.c_str());
         return Fail(kNoLoginMessage);
     }
-    const std::string host = TextFn::TrimBlanks(login->FtpHost);
+    const std::string host = login->ServerHost();
+    if (!port) port = login->Options.Port.value_or(21);
     const std::string user = TextFn::TrimBlanks(login->FtpUser);
     std::printf("login file %s: host \"%s\", user \"%s\", remote folder \"%s\"\n", path.c_str(), host.c_str(),
                 user.c_str(), login->RemoteFolder.c_str());
 
     TNetFTP ftp;
     ftp.SetHost(host);
-    ftp.SetPort(port);
+    ftp.SetPort(*port);
+    ftp.Tls = TlsSettingsOf(login->Options);
     ftp.SetUsername(user);
     ftp.SetPassword(TextFn::TrimBlanks(login->FtpPassword));
     ftp.SetPassive(true);
     ftp.SetReadTimeout(timeoutMs);
     try {
         ftp.ConnectToServer(true);
-        std::printf("connected to %s port %d and logged in as \"%s\"\n", host.c_str(), port, user.c_str());
+        if (ftp.Tls.Enabled) PrintTls(ftp.TlsInfo());
+        std::printf("connected to %s port %d and logged in as \"%s\"\n", host.c_str(), *port, user.c_str());
         if (!login->RemoteFolder.empty()) {
             ftp.ChangeFolder(login->RemoteFolder);
             std::printf("changed to remote folder \"%s\"\n", login->RemoteFolder.c_str());
