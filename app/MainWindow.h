@@ -14,8 +14,8 @@
 #include "app/WorkingValues.h"
 #include "data/DbfSettings.h"
 #include "data/DbfTable.h"
-#include "ftp/NetAntiFreeze.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
+#include "ftp/iohandler/NetAntiFreeze.h"
 #include "scan/TransferList.h"
 
 class QComboBox;

@@ -1,6 +1,6 @@
 #include "ftp/NetExceptions.h"
 
-#include "ftp/NetReply.h"
+#include "ftp/connection/NetReply.h"
 
 namespace {
 const char* Description(int n) {

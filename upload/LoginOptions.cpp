@@ -1,6 +1,6 @@
 #include "upload/LoginOptions.h"
 
-#include "ftp/tls/NetTlsContext.h"
+#include "ftp/iohandler/NetTlsContext.h"
 
 #include <charconv>
 #include <set>

@@ -4,7 +4,7 @@
 
 #include "data/DbfTable.h"
 #include "data/LocalTables.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"

@@ -5,7 +5,7 @@
 
 #include "data/DbfTable.h"
 #include "data/LocalTables.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/TransferList.h"
 #include "upload/AuditLog.h"

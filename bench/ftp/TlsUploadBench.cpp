@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "ftp/NetFTP.h"
-#include "ftp/NetReply.h"
+#include "ftp/commands/NetFTP.h"
+#include "ftp/connection/NetReply.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 

@@ -29,7 +29,7 @@
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
 #include "data/DateTime.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 

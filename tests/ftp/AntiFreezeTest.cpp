@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "ftp/NetAntiFreeze.h"
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
+#include "ftp/iohandler/NetAntiFreeze.h"
 #include "tests/ftp/FtpTestHelpers.h"
 #include "tests/support/ScriptedFtpServer.h"
 

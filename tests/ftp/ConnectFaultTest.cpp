@@ -12,7 +12,7 @@
 #include <cerrno>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/support/ScriptedFtpServer.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
-#include "ftp/NetStack.h"
+#include "ftp/commands/NetFTP.h"
+#include "ftp/socket/NetStack.h"
 #include "tests/ftp/FtpTestHelpers.h"
 #include "tests/support/ScriptedFtpServer.h"
 

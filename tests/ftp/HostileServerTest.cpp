@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/ftp/FtpTestHelpers.h"
 #include "tests/support/ScriptedFtpServer.h"
 

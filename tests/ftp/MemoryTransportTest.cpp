@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/ftp/FtpTestHelpers.h"
 #include "tests/support/MemoryTransport.h"
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetReply.h"
-#include "ftp/NetStack.h"
+#include "ftp/connection/NetReply.h"
+#include "ftp/socket/NetStack.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/ftp/FtpTestHelpers.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"

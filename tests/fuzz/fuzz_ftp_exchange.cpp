@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/support/MemoryTlsTransport.h"
 #include "tests/support/MemoryTransport.h"
 

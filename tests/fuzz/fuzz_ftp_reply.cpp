@@ -6,8 +6,8 @@
 #include <string>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetReply.h"
-#include "ftp/NetStack.h"
+#include "ftp/connection/NetReply.h"
+#include "ftp/socket/NetStack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte splits the input into arrival pieces, like receives.

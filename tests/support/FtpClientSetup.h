@@ -2,7 +2,7 @@
 // Points an FTP client at a real test server the way the program sets up
 // NetFTP1: passive, the server's login, the program's read time-out.
 // Header-only so the support library itself needs no FTP client.
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tests/support/FtpServers.h"
 
 namespace qz::test {

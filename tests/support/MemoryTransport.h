@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetIOHandler.h"
+#include "ftp/iohandler/NetIOHandler.h"
 
 namespace qz::test {
 

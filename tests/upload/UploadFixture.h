@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data/DbfTable.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "scan/TransferList.h"
 #include "tests/support/TodayYmd.h"
 #include "upload/LoginFile.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "tools/qeladmin/Commands.h"
 #include "upload/LoginFile.h"
 #include "upload/LoginOptions.h"

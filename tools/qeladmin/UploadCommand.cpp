@@ -17,7 +17,7 @@
 #include "data/DbfSettings.h"
 #include "data/DbfTable.h"
 #include "ftp/NetExceptions.h"
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"

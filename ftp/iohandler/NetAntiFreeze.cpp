@@ -1,4 +1,4 @@
-#include "ftp/NetAntiFreeze.h"
+#include "ftp/iohandler/NetAntiFreeze.h"
 
 #include <atomic>
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetStream.h"
+#include "ftp/connection/NetStream.h"
 
 TNetFileStream::TNetFileStream(const std::string& path) : path_(path) {
     // Only a regular file is sent, and a symbolic link is never followed: a

@@ -1,7 +1,7 @@
 #pragma once
-// One IPv4 stream socket: handle, local and peer address and port. The
-// system calls are in NetSocketHandle.cpp (POSIX) and
-// NetSocketHandleWindows.cpp (Winsock 2).
+// One IPv4 stream socket: handle, local and peer address and port. Its logic
+// is in NetSocketHandle.cpp; the system calls are behind NetSocketSystem.h
+// (NetSocketHandlePosix.cpp, NetSocketHandleWindows.cpp).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,7 +52,7 @@ public:
 
 private:
     std::intptr_t fd_ = -1;   // a descriptor, or a Winsock SOCKET
-    int blockingFlags_ = 0;   // the flags to restore once a connect has ended
+    int blockingFlags_ = 0;   // what to restore once a connect has ended
     std::string ip_, peerIP_;
     int port_ = 0, peerPort_ = 0;
 };

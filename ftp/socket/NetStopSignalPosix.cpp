@@ -1,11 +1,11 @@
-#include "ftp/NetStopSignal.h"
+#include "ftp/socket/NetStopSignal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 TNetStopSignal::TNetStopSignal() {
     int ends[2] = {-1, -1};

@@ -1,15 +1,16 @@
+#include "ftp/iohandler/NetIOHandlerSocket.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "ftp/NetAntiFreeze.h"
 #include "ftp/NetExceptions.h"
-#include "ftp/NetSocketHandle.h"
-#include "ftp/NetStack.h"
-#include "ftp/NetStopSignal.h"
-#include "ftp/NetTCPConnection.h"
+#include "ftp/iohandler/NetAntiFreeze.h"
+#include "ftp/socket/NetSocketHandle.h"
+#include "ftp/socket/NetStack.h"
+#include "ftp/socket/NetStopSignal.h"
 
 namespace {
 

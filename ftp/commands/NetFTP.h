@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "ftp/NetTCPConnection.h"
-#include "ftp/tls/NetTlsContext.h"
+#include "ftp/connection/NetTCPConnection.h"
+#include "ftp/iohandler/NetTlsContext.h"
 
 enum class TNetFtpTransferType { ftASCII, ftBinary };
 

@@ -1,4 +1,4 @@
-#include "ftp/tls/NetIOHandlerTls.h"
+#include "ftp/iohandler/NetIOHandlerTls.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ftp/NetStream.h"
+#include "ftp/connection/NetStream.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
-#include "ftp/NetTCPConnection.h"
+#include "ftp/connection/NetTCPConnection.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "ftp/NetAntiFreeze.h"
 #include "ftp/NetExceptions.h"
-#include "ftp/NetSocketHandle.h"
-#include "ftp/NetStack.h"
+#include "ftp/iohandler/NetAntiFreeze.h"
+#include "ftp/iohandler/NetIOHandlerSocket.h"
+#include "ftp/socket/NetStack.h"
 
 TNetTCPConnection::TNetTCPConnection() = default;
 

@@ -1,4 +1,4 @@
-#include "ftp/tls/NetTlsContext.h"
+#include "ftp/iohandler/NetTlsContext.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "ftp/NetReply.h"
+#include "ftp/connection/NetReply.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,11 +1,12 @@
-#include "ftp/NetFTP.h"
+#include "ftp/commands/NetFTP.h"
 
 #include <algorithm>
 #include <cctype>
 #include <memory>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/tls/NetIOHandlerTls.h"
+#include "ftp/iohandler/NetIOHandlerSocket.h"
+#include "ftp/iohandler/NetIOHandlerTls.h"
 
 TNetFTP::TNetFTP() {
     Port = 21;

@@ -1,4 +1,4 @@
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 #include "ftp/NetExceptions.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ftp/NetExceptions.h"
-#include "ftp/NetStream.h"
+#include "ftp/connection/NetStream.h"
 #include "rtl/WindowsText.h"
 
 // The upload's file on Windows (NetFileStreamPosix.cpp is the POSIX one):

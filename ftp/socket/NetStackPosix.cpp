@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 // The socket layer on POSIX (NetStackWindows.cpp is the Windows one).
 namespace TNetStack {

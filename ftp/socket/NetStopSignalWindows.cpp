@@ -1,8 +1,8 @@
-#include "ftp/NetStopSignal.h"
+#include "ftp/socket/NetStopSignal.h"
 
 #include <windows.h>
 
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 // A manual-reset event: once raised it stays raised for every wait.
 TNetStopSignal::TNetStopSignal() {

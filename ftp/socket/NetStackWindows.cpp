@@ -1,4 +1,4 @@
-#include "ftp/NetStack.h"
+#include "ftp/socket/NetStack.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -6,7 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include "ftp/tls/NetTlsContext.h"
+#include "ftp/iohandler/NetTlsContext.h"
 
 bool LoadSystemRoots(SSL_CTX* ctx) {
     HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");

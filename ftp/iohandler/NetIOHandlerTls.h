@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "ftp/NetIOHandler.h"
-#include "ftp/tls/NetTlsContext.h"
+#include "ftp/iohandler/NetIOHandler.h"
+#include "ftp/iohandler/NetTlsContext.h"
 
 typedef struct ssl_st SSL;
 typedef struct bio_st BIO;
