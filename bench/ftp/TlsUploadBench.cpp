@@ -3,7 +3,7 @@
 // one file of 1 GiB, and 100 files of 1 MiB on one connection (curl: one
 // invocation with 100 uploads). Reports wall time and CPU as ratios to curl's.
 //
-//   ftp_tls_bench [--size-mib N] [--files N] [--rounds N] [--dir DIR] [--tls-max 1.2|1.3]
+//   ftp_tls_bench [--size-mib N] [--files N] [--rounds N] [--dir DIR] [--tls-max 1.2]
 //
 // Targets: wall time at most 1.0x curl's, CPU at most 1.2x. The certificates
 // are made with tests/support/make-test-certs in DIR.
@@ -157,7 +157,11 @@ int main(int argc, char** argv) {
                                    qz::test::FtpTlsSetup{"good", tlsMax == "1.2" ? "1.2" : "", ""}, root);
     std::printf("vsftpd, TLS required, session reuse required, TLS %s\n", tlsMax.empty() ? "1.3" : tlsMax.c_str());
     Compare("1 file of 1 GiB", server, {big}, rounds, tlsMax);
-    Compare("100 files of 1 MiB", server, small, rounds, tlsMax);
+    // Debian's curl cannot send more than one file per connection to vsftpd
+    // under TLS 1.3 (its second data connection does not resume: "522 SSL
+    // connection failed: session reuse required"), so the many-files case
+    // is compared under TLS 1.2 (--tls-max 1.2) or left out (--files 0).
+    if (!small.empty()) Compare((std::to_string(small.size()) + " files of 1 MiB").c_str(), server, small, rounds, tlsMax);
     fs::remove_all(work);
     return 0;
 }

@@ -17,6 +17,7 @@
 #include "tests/ftp/FtpTestHelpers.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/MemoryTlsTransport.h"
 
 using namespace qz::test;
 
@@ -287,5 +288,36 @@ INSTANTIATE_TEST_SUITE_P(
             if (ch == '-') ch = '_';
         return name;
     });
+
+// The in-memory FTPS server the whole-exchange fuzzer uses: its seed script
+// goes all the way through, the replies after 234 and the data inside TLS,
+// and the data connection resumes.
+TEST(TlsMemoryTransportTest, WholeExchangeInsideTls) {
+    const std::string script =
+        "220 hostile\r\n234 go\r\n331 pass\r\n230 in\r\n200 PBSZ=0\r\n200 PROT P\r\n200 type\r\n215 UNIX\r\n"
+        "250 cwd\r\n227 Entering Passive Mode (127,0,0,1,4,1)\r\n150 ok\r\n226 done\r\n213 70000\r\n";
+    MemoryServer server;
+    server.control = script;
+    TempFile file(PatternBytes(70000), "m.xml");
+    TNetFTP ftp;
+    ftp.Tls.Enabled = true;
+    ftp.Tls.Pin = MemoryTlsPin();
+    ftp.MakeIOHandler = MemoryTlsTransport(server, true);
+    ftp.MakeDataIOHandler = MemoryTlsTransport(server, false);
+    ftp.SetHost("127.0.0.1");
+    ftp.SetUsername("hotel");
+    ftp.SetPassword("secret");
+    ftp.SetReadTimeout(1000);
+    ftp.ConnectToServer();
+    ftp.ChangeFolder("/in");
+    ftp.StoreFile(file.Path(), "m.xml");
+    EXPECT_EQ(ftp.RemoteFileSize("m.xml"), 70000);
+    ftp.CloseConnection();
+    EXPECT_EQ(server.commands, "AUTH TLS\r\nUSER hotel\r\nPASS secret\r\nPBSZ 0\r\nPROT P\r\nTYPE I\r\nSYST\r\n"
+                               "CWD /in\r\nPASV\r\nSTOR m.xml\r\nSIZE m.xml\r\n");
+    EXPECT_EQ(server.dataBytes, 70000u);
+    EXPECT_EQ(ftp.TlsDataConnections(), 1);
+    EXPECT_EQ(ftp.TlsDataResumed(), 1);
+}
 
 }  // namespace

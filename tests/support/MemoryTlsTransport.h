@@ -91,9 +91,11 @@ public:
         if (!connected_) throw ENetClosedSocket();
         if (Stalled()) return -WouldBlock;
         std::size_t n = server_.sendLimit > 0 ? std::min(size, server_.sendLimit) : size;
-        if (!ssl_ && control_ && server_.delivered >= PlainEnd()) StartTls();
+        // What follows the client's AUTH TLS is its handshake.
+        if (!ssl_ && control_ && authSent_) StartTls();
         if (!ssl_) {
             Keep(data, n);
+            if (control_ && std::string_view(data, n).substr(0, 4) == "AUTH") authSent_ = true;
             return static_cast<long long>(n);
         }
         BIO_write(in_, data, static_cast<int>(n));
@@ -178,11 +180,13 @@ private:
         ssl_ = nullptr;
         in_ = out_ = nullptr;
         connected_ = false;
+        authSent_ = false;
     }
 
     MemoryServer& server_;
     bool control_;
     bool connected_ = false;
+    bool authSent_ = false;
     SSL* ssl_ = nullptr;
     BIO* in_ = nullptr;
     BIO* out_ = nullptr;
