@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <functional>
+#include <initializer_list>
 
 namespace {
 
@@ -21,6 +22,15 @@ QIcon Picture(const std::function<void(QPainter&)>& draw) {
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+// A closed outline through the points, in order.
+QPainterPath Outline(std::initializer_list<QPointF> points) {
+    QPainterPath path;
+    path.moveTo(*points.begin());
+    for (auto it = points.begin() + 1; it != points.end(); ++it) path.lineTo(*it);
+    path.closeSubpath();
+    return path;
 }
 
 void Sheet(QPainter& p, qreal x, qreal y) {
@@ -70,22 +80,8 @@ QIcon FolderPicture() {
     return Picture([](QPainter& p) {
         p.setPen(QPen(QColor(150, 110, 0), 0.8));
         p.setBrush(QColor(240, 200, 60));
-        QPainterPath back;
-        back.moveTo(1.5, 3.5);
-        back.lineTo(6.0, 3.5);
-        back.lineTo(7.5, 5.0);
-        back.lineTo(14.5, 5.0);
-        back.lineTo(14.5, 13.0);
-        back.lineTo(1.5, 13.0);
-        back.closeSubpath();
-        p.drawPath(back);
+        p.drawPath(Outline({{1.5, 3.5}, {6.0, 3.5}, {7.5, 5.0}, {14.5, 5.0}, {14.5, 13.0}, {1.5, 13.0}}));
         p.setBrush(QColor(255, 225, 110));
-        QPainterPath front;
-        front.moveTo(1.5, 13.0);
-        front.lineTo(3.5, 7.0);
-        front.lineTo(15.5, 7.0);
-        front.lineTo(14.5, 13.0);
-        front.closeSubpath();
-        p.drawPath(front);
+        p.drawPath(Outline({{1.5, 13.0}, {3.5, 7.0}, {15.5, 7.0}, {14.5, 13.0}}));
     });
 }

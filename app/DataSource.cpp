@@ -8,7 +8,7 @@
 #include <QValidator>
 #include <exception>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 namespace {
 

@@ -33,6 +33,9 @@ T* Make(QWidget* parent, const char* name, int left, int top, int width, int hei
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top, int width, int height,
                   bool blue) {
     auto* label = Make<QLabel>(parent, name, left, top, width, height);
+    // A label may come to show a file name, a path or server text: as it
+    // is, never as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setText(QString::fromLatin1(text));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     if (blue) {
@@ -82,6 +85,7 @@ void TForm1::BuildWindow() {
 
     GroupBox2 = Make<QGroupBox>(this, "GroupBox2", 176, 10, 345, 49);
     Label1 = Make<QLabel>(GroupBox2, "Label1", 24, 12, 297, 29);
+    Label1->setTextFormat(Qt::PlainText);
     Label1->setText(QStringLiteral("Transmit Extract Files"));
     Label1->setAlignment(Qt::AlignCenter);
     QFont titleFont = font;

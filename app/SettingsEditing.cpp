@@ -6,7 +6,7 @@
 
 #include "app/DataSource.h"
 #include "app/MainWindow.h"
-#include "app/SourceFolderRules.h"
+#include "upload/SourceFolderRules.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 

@@ -11,7 +11,8 @@
 # /usr/bin/qelzav, which runs the program from a writable copy in the user's
 # data folder (the program writes its tables beside its executable). It also
 # holds the systemd service and timer pair of the unattended upload
-# (disabled; docs/unattended.md), the copyright file, the changelog, the
+# (disabled; docs/unattended.md) with the account `qelzav` they run as,
+# /usr/bin/qeladmin and its manual page, the copyright file, the changelog, the
 # document on unattended runs and the package's lintian overrides.
 
 set(QZ_PROGRAM_DIR "/opt/qelzav" CACHE STRING "Program folder inside the .deb")
@@ -65,8 +66,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/copyright.in ${qz_pack}/copyr
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/changelog.in ${qz_pack}/changelog @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/lintian-overrides ${qz_pack}/lintian/qelzav COPYONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/qelzav.1.in ${qz_pack}/qelzav.1 @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/qeladmin.1.in ${qz_pack}/qeladmin.1 @ONLY)
 # Debian wants the changelog and manual pages compressed at maximum, without a time stamp.
-foreach(doc changelog qelzav.1)
+foreach(doc changelog qelzav.1 qeladmin.1)
   execute_process(COMMAND gzip -9nc INPUT_FILE ${qz_pack}/${doc} OUTPUT_FILE ${qz_pack}/${doc}.gz
                   RESULT_VARIABLE qz_gzip)
   if(NOT qz_gzip EQUAL 0)
@@ -81,8 +83,11 @@ install(CODE "
          DESTINATION \"${QZ_DOC_DIR}\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     file(INSTALL \"${qz_pack}/lintian/qelzav\" DESTINATION \"/usr/share/lintian/overrides\"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    file(INSTALL \"${qz_pack}/qelzav.1.gz\" DESTINATION \"/usr/share/man/man1\"
+    file(INSTALL \"${qz_pack}/qelzav.1.gz\" \"${qz_pack}/qeladmin.1.gz\" DESTINATION \"/usr/share/man/man1\"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    # qeladmin on PATH: the administrator's command.
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
+    file(CREATE_LINK \"${QZ_PROGRAM_DIR}/qeladmin\" \"\$ENV{DESTDIR}/usr/bin/qeladmin\" SYMBOLIC)
   endif()
 " COMPONENT system)
 
@@ -108,6 +113,13 @@ set(CPACK_GENERATOR "DEB")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# postinst makes the account `qelzav` the nightly upload runs as; prerm
+# stops and disables the timers enabled for program folders on removal.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/packaging/postinst ${CMAKE_CURRENT_LIST_DIR}/packaging/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # One package holding the program folder and the desktop pieces, staged
 # through DESTDIR so the desktop pieces go to their absolute places.
 set(CPACK_SET_DESTDIR ON)

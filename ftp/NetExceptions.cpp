@@ -56,3 +56,6 @@ ENetSocketError::ENetSocketError(int errorNumber) : ENetException(SocketErrorTex
 
 ENetReplyTooLong::ENetReplyTooLong()
     : ENetException("Reply too long (more than " + std::to_string(MaxReplySize) + " bytes).") {}
+
+ENetReplyTooLong::ENetReplyTooLong(Lines)
+    : ENetException("Reply too long (more than " + std::to_string(MaxReplyLines) + " lines).") {}

@@ -71,6 +71,9 @@ public:
 class ENetReplyTooLong : public ENetException {
 public:
     ENetReplyTooLong();
+    // More than MaxReplyLines lines.
+    struct Lines {};
+    explicit ENetReplyTooLong(Lines);
 };
 
 // A reply whose first byte came more than ReadTimeout ago and that is still
@@ -96,6 +99,15 @@ public:
 
 private:
     int replyErrorCode_;
+};
+
+// The server did not confirm a store as a whole file: `exchange` names what
+// it was asked ("SIZE", "the transfer"), `replies` what it answered, shown
+// (ShownReply) and quoted. Nothing may count the file as stored.
+class ENetStoreNotConfirmed : public ENetException {
+public:
+    ENetStoreNotConfirmed(const std::string& name, const std::string& exchange, const std::string& replies)
+        : ENetException(name + " is not confirmed on the server: it answered " + exchange + " with " + replies + ".") {}
 };
 
 class ENetNoDataToRead : public ENetException {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 
 struct ExtractFile {
     std::string Name;        // without folder

@@ -7,7 +7,7 @@
 
 #include "rtl/WindowsText.h"
 
-// The extract listing on Windows (ExtractListing.cpp is the POSIX one): the
+// The extract listing on Windows (ExtractListingPosix.cpp is the POSIX one): the
 // same rules, read with FindFirstFileExW. Only regular files are listed:
 // folders, reparse points (links, junctions, cloud placeholders) and devices
 // are left out, and a link is never followed.

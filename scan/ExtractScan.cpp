@@ -1,9 +1,14 @@
 #include "scan/ExtractScan.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <limits>
+#include <map>
+#include <utility>
 
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
+#include "data/values/TextCase.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
 #include "scan/TransferList.h"
@@ -18,17 +23,46 @@ std::string Copy(const std::string& text, long position, std::size_t count) {
     return text.substr(start, count);
 }
 
-// Drops the files whose names hold a control character, each with a message:
-// such a name could carry commands to the server, so it is never listed.
-std::vector<ExtractFile> WithoutControlCharacters(std::vector<ExtractFile> files, TScanMessages& messages) {
+// The first few refusals of one scan, and how many more: one message, so a
+// folder of badly named files gives one box, not one per file.
+std::string RefusalsMessage(const std::vector<std::string>& refusals) {
+    constexpr std::size_t kShown = 5;
+    std::string text;
+    for (std::size_t i = 0; i < refusals.size() && i < kShown; ++i) text += (i ? "\n" : "") + refusals[i];
+    if (refusals.size() > kShown)
+        text += "\n... and " + std::to_string(refusals.size() - kShown) + " more files are not listed.";
+    return text;
+}
+
+// Leaves out, each with a reason in `refusals`, the files that must not be
+// sent: a name holding a control character (it could carry commands to the
+// server), a name the file log's FILENAME cannot hold whole (a cut name
+// would never match its record, and the cut name may be another file), and
+// a name that differs from one listed before it only in letter case (a
+// server that ignores case would hold one file for both).
+std::vector<ExtractFile> ListableFiles(std::vector<ExtractFile> files, std::size_t fileNameWidth,
+                                       std::vector<std::string>& refusals) {
     std::vector<ExtractFile> kept;
     kept.reserve(files.size());
+    std::map<std::string, std::string> listedByUpperName;
     for (ExtractFile& file : files) {
-        if (HasControlCharacter(file.Name))
-            messages.ErrorMessage("\"" + EscapedFileName(file.Name) +
-                                  "\" is not listed: its name holds control characters.");
-        else
-            kept.push_back(std::move(file));
+        if (HasControlCharacter(file.Name)) {
+            refusals.push_back("\"" + EscapedFileName(file.Name) +
+                               "\" is not listed: its name holds control characters.");
+            continue;
+        }
+        if (CharacterCount(file.Name) > fileNameWidth) {
+            refusals.push_back("\"" + file.Name + "\" is not listed: its name is longer than the " +
+                               std::to_string(fileNameWidth) + " characters the file log holds.");
+            continue;
+        }
+        const auto [listed, isNew] = listedByUpperName.emplace(UpperCase(file.Name), file.Name);
+        if (!isNew) {
+            refusals.push_back("\"" + file.Name + "\" is not listed: its name differs from \"" + listed->second +
+                               "\" only in letter case.");
+            continue;
+        }
+        kept.push_back(std::move(file));
     }
     return kept;
 }
@@ -46,10 +80,17 @@ void ScanFile(const ExtractFile& file, bool initialMode, TDbfTable& settings, TD
     if (!initialMode) return;
     // LASTCOPY is a day at midnight: any file time on that day or later is listed again.
     if (settings.ReadDate("LASTCOPY") > file.Modified) return;
-    transferList.Append({fileLog.ReadDate("DATE"), fileLog.ReadText("FILENAME"), file.Modified, "Yes"});
+    // The name as found on disk: the row names exactly the file to send.
+    transferList.Append({fileLog.ReadDate("DATE"), file.Name, file.Modified, "Yes"});
 }
 
 }  // namespace
+
+std::size_t CharacterCount(std::string_view utf8) {
+    std::size_t count = 0;
+    for (const char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
 
 bool HasControlCharacter(std::string_view name) {
     for (const char c : name) {
@@ -87,16 +128,21 @@ std::string AbsoluteSourceFolder(const std::string& programFolder, const std::st
     return Utf8FromPath(PathFromUtf8(programFolder) / path);
 }
 
-void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTable& settings,
-              TDbfTable& fileLog, TTransferList& transferList, TScanMessages& messages) {
+std::size_t LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTable& settings,
+                     TDbfTable& fileLog, TTransferList& transferList, TScanMessages& messages) {
     transferList.Close();
 
     std::vector<ExtractFile> files;
+    std::vector<std::string> refusals;
     if (DirectoryExists(sourceFolder)) {
         std::filesystem::current_path(PathFromUtf8(sourceFolder));
         // The folder is now the current directory; a relative source folder
         // named again from here would be another folder (or none).
-        files = WithoutControlCharacters(ListExtractFiles("."), messages);
+        // A closed file log fails the first lookup below with its own error.
+        const std::size_t width = fileLog.Active() ? static_cast<std::size_t>(std::max(0, fileLog.GetField("FILENAME").Width))
+                                                   : std::numeric_limits<std::size_t>::max();
+        files = ListableFiles(ListExtractFiles("."), width, refusals);
+        if (!refusals.empty()) messages.ErrorMessage(RefusalsMessage(refusals));
     } else {
         messages.PlainMessage("Invalid Directory Path!");
     }
@@ -105,13 +151,15 @@ void LoadGrid(const std::string& mode, const std::string& sourceFolder, TDbfTabl
     const std::string pms = settings.ReadText("PMS");
     if (pms == "OnQ" || pms == "Corvane Ledger") {
         const bool initialMode = mode == "1";
+        bool dateTold = false;
         for (const ExtractFile& file : files) {
-            // A badly named file is reported and still listed; it must not
-            // keep the files after it from being listed and sent.
-            if (!HasValidDate(file.Name)) messages.PlainMessage("Invalid Date!");
+            // A badly named file is reported (once a scan) and still listed;
+            // it must not keep the files after it from being listed and sent.
+            if (!HasValidDate(file.Name) && !std::exchange(dateTold, true)) messages.PlainMessage("Invalid Date!");
             ScanFile(file, initialMode, settings, fileLog, transferList);
         }
     }
 
     if (transferList.RecNo() >= 0) transferList.First();
+    return refusals.size();
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 namespace {
 
@@ -51,7 +51,6 @@ void TTransferList::Append(TransferRow row) {
     Open();
     row.Date = DateOf(row.Date);
     row.FilCreated = DateOf(row.FilCreated);
-    row.FileName = Cut(std::move(row.FileName), kFileNameWidth);
     row.Copied = Cut(std::move(row.Copied), kCopiedWidth);
     rows_.push_back(std::move(row));
     current_ = rows_.size() - 1;

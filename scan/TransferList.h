@@ -1,6 +1,6 @@
 #pragma once
 // The transfer list (`MemTable_Import`): the extract files one upload run
-// will send, in listing order. Rows of DATE, FILENAME (25 characters),
+// will send, in listing order. Rows of DATE, FILENAME (the whole name),
 // FILCREATED and COPIED (3 characters). Kept in memory only.
 //
 // The list is closed until the first row is appended. A closed list holds no
@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 
 struct TransferRow {
     TDateTime Date = 0;          // DATE, a calendar day
-    std::string FileName;        // FILENAME, at most 25 characters
+    std::string FileName;        // FILENAME, whole: never cut (the scan leaves out a name the file log cannot hold)
     TDateTime FilCreated = 0;    // FILCREATED, a calendar day
     std::string Copied;          // COPIED, "No" or "Yes"
 };
@@ -27,7 +27,6 @@ std::string TransferDateText(TDateTime value);
 
 class TTransferList {
 public:
-    static constexpr std::size_t kFileNameWidth = 25;
     static constexpr std::size_t kCopiedWidth = 3;
 
     // What the grid's model is told after each change.

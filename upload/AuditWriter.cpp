@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 TAuditWriter::~TAuditWriter() {
     {

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 
 class TDbfTable;
 

@@ -15,7 +15,10 @@ constexpr char kCarriageReturn = '\r';
 constexpr char kCtrlZ = '\x1A';
 
 [[noreturn]] void RaiseReadError(const std::string& path, int error) {
-    throw EInOutError("Cannot read the login file " + path + ": " + std::strerror(error));
+    const std::string why = error == kNotARegularFile ? "not a regular file"
+                            : error == ELOOP          ? "a symbolic link is not read"
+                                                      : std::strerror(error);
+    throw EInOutError("Cannot read the login file " + path + ": " + why);
 }
 
 }  // namespace

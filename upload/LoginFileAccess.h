@@ -11,5 +11,8 @@ struct LoginFileCloser {
 using LoginFileHandle = std::unique_ptr<std::FILE, LoginFileCloser>;
 
 bool RegularFileExists(const std::string& path);
-// Opens for binary reading; null with errno set when it cannot.
+// Opens for binary reading; null with errno set when it cannot. Never waits
+// and never follows a link (ELOOP); an entry that is not a regular file gives
+// errno kNotARegularFile.
 LoginFileHandle OpenForReading(const std::string& path);
+inline constexpr int kNotARegularFile = -2;

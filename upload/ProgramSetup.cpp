@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
 #include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractListing.h"
@@ -32,6 +32,7 @@ void OpenProgramTables(const std::string& programFolder, TProgramTables tables, 
     tables.Settings.Open();
     values.LocationCode = tables.Settings.ReadText("LOCCODE");
     if (!FileLogIndexExists(values.ProgramFolder)) IndexFiles(tables.FileLog, values.ProgramFolder);
+    else RebuildFileLogIndexWhenDamaged(tables.FileLog, values.ProgramFolder);
     tables.FileLog.Close();
     tables.FileLog.SetDatabaseName(values.ProgramFolder);
     tables.FileLog.SetIndexName(kFileLogTag);

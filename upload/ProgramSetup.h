@@ -1,7 +1,7 @@
 #pragma once
 // What the window sets up before its Upload can run, for the window and for
 // `qeladmin upload` alike: the three tables of the program folder opened
-// shared, the file-log index rebuilt when it is missing, the working values
+// shared, the file-log index rebuilt when it is missing or damaged, the working values
 // read from the settings record, and the FTP client's settings. No window
 // code here: the first-run prompt and the "Invalid Directory!" page stay
 // with the window.
@@ -31,7 +31,8 @@ void SetUpUploadClient(TNetFTP& ftp);
 
 // The start-up steps up to the first-run prompt, in their order: the
 // settings table opened in `programFolder` (a trailing separator added),
-// LocationCode from LOCCODE, the file-log index rebuilt when missing, the
+// LocationCode from LOCCODE, the file-log index rebuilt when missing (or
+// damaged, which is reported: RebuildFileLogIndexWhenDamaged), the
 // file log opened on its FILENAME tag, the upload log opened, SourceFolder
 // from COPYFROM. A table error leaves as an exception, with the values set
 // before it kept.

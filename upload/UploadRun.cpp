@@ -3,8 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
+#include "ftp/NetExceptions.h"
 #include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
 #include "scan/TransferList.h"
@@ -40,7 +41,7 @@ void TUploadRun::Run() {
     audit_.Restart();
 
     if (ReadLogin()) {
-        SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
+        SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete(), confirm_);
         ftp_.ConnectToServer(true);
         if (!values_.RemoteFolder.empty()) ftp_.ChangeFolder(values_.RemoteFolder);
         stored_.clear();
@@ -69,6 +70,7 @@ bool TUploadRun::ReadLogin() {
     ftp_.SetHost(login.ServerHost());
     if (login.Options.Port) ftp_.SetPort(*login.Options.Port);
     ftp_.Tls = TlsSettingsOf(login.Options);
+    confirm_ = login.Options.Confirm;
     ftp_.SetUsername(TextFn::TrimBlanks(values_.FtpUser));
     ftp_.SetPassword(TextFn::TrimBlanks(values_.FtpPassword));
     return true;
@@ -101,17 +103,25 @@ void TUploadRun::SendOneFile(const TransferRow& row) {
     const long long measuredBytes = ec ? -1 : static_cast<long long>(sizeOnDisk);
 
     announcedBytes_ = -1;
-    ftp_.StoreFile(values_.UploadPath, name);
+    const int finalReply = ftp_.StoreFile(values_.UploadPath, name);
     // The client announces the size it sends from the file it opened; that
     // beats a measure taken before, should the file have grown meanwhile.
     const long long sentBytes = announcedBytes_ >= 0 ? announcedBytes_ : measuredBytes;
-    CheckStoredSize(name, sentBytes);
+    ConfirmStore(ftp_, name, finalReply, sentBytes, confirm_);
 }
 
-void TUploadRun::CheckStoredSize(const std::string& remoteName, long long sentBytes) {
-    const long long remoteBytes = ftp_.RemoteFileSize(remoteName);
-    // A server that does not tell the size (-1) is taken at its word.
-    if (remoteBytes >= 0 && sentBytes >= 0 && remoteBytes != sentBytes)
+void ConfirmStore(TNetFTP& ftp, const std::string& remoteName, int finalReply, long long sentBytes,
+                  TConfirmRule rule) {
+    // A "YES" in the file log says the file is on the server, whole: only a
+    // completion reply (226, or 250 that RFC 959 allows for the same) and,
+    // under the default rule, a SIZE equal to the bytes sent say so.
+    if (finalReply != 226 && finalReply != 250)
+        throw ENetStoreNotConfirmed(remoteName, "the transfer", "\"" + ShownReply(ftp.LastCmdResult()) + "\"");
+    if (rule == TConfirmRule::FinalReply) return;
+    const long long remoteBytes = ftp.RemoteFileSize(remoteName);
+    if (remoteBytes < 0)
+        throw ENetStoreNotConfirmed(remoteName, "SIZE", "\"" + ShownReply(ftp.LastCmdResult()) + "\"");
+    if (remoteBytes != sentBytes)
         throw EUploadSizeMismatch(SizeMismatchMessage(remoteName, remoteBytes, sentBytes));
 }
 
@@ -135,6 +145,6 @@ void TUploadRun::NetFTP1WorkBegin(TNetComponent&, TWorkMode, long long workCount
 void TUploadRun::NetFTP1Work(TNetComponent&, TWorkMode, long long) {}
 
 void TUploadRun::NetFTP1WorkEnd(TNetComponent&, TWorkMode) {
-    SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete());
+    SaveLog(audit_, values_.FtpHost, values_.UploadPath, view_.PartsComplete(), confirm_);
     view_.SetStatusText(kUploadCompleteText, false);
 }

@@ -69,7 +69,6 @@ private:
     bool ReadLogin();
     void SendListedFiles();
     void SendOneFile(const TransferRow& row);
-    void CheckStoredSize(const std::string& remoteName, long long sentBytes);
     void MarkStoredFiles();
 
     IUploadView& view_;
@@ -81,11 +80,21 @@ private:
     TNetFTP& ftp_;
     // Writes the audit rows beside the exchange; declared after upLog_.
     TAuditWriter audit_{upLog_};
+    // How a store counts as done (login option confirm=).
+    TConfirmRule confirm_ = TConfirmRule::Size;
     // What the client announced for the file being sent.
     long long announcedBytes_ = -1;
     // The rows this run stored and the server confirmed; the file log marks these.
     std::vector<TransferRow> stored_;
 };
+
+// Returns only when the server confirmed the store just made as the whole
+// file: its final reply (`finalReply`, from StoreFile) is 226 or 250 and,
+// under TConfirmRule::Size, SIZE answers 213 with exactly `sentBytes`.
+// Otherwise raises ENetStoreNotConfirmed naming the file and the reply, or
+// EUploadSizeMismatch; nothing may then mark the file.
+void ConfirmStore(TNetFTP& ftp, const std::string& remoteName, int finalReply, long long sentBytes,
+                  TConfirmRule rule);
 
 // "The server holds R bytes of NAME, but S were sent."
 std::string SizeMismatchMessage(const std::string& name, long long remoteBytes, long long sentBytes);

@@ -11,7 +11,7 @@
 #include <utime.h>
 
 #include "app/MainWindow.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <utime.h>
 
 #include "app/MainWindow.h"
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
 #include "scan/ExtractListing.h"
 
 namespace {

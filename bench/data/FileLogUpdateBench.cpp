@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "data/storage/OsFile.h"
 #include "data/storage/XbaseTable.h"
 

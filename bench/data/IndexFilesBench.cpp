@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfTable.h"
 
 namespace {
 

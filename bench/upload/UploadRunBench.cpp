@@ -28,7 +28,7 @@
 #include "ProgramFolder.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxes.h"
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "ftp/commands/NetFTP.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"

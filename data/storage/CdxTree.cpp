@@ -180,8 +180,9 @@ bool CdxTree::next(CdxPosition& pos)
     }
     CdxEntry current = pos.node.entries.empty() ? CdxEntry{} : pos.node.entries[pos.index];
     uint32_t offset = pos.node.right;
+    uint64_t steps = 0;
     while (offset != kNoPage) {
-        if (offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
+        if (++steps > store_.pageCount() || offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
         CdxPage raw;
         CdxNode node = readNode(offset, raw);
         if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");
@@ -215,7 +216,7 @@ bool CdxTree::prev(CdxPosition& pos)
     uint32_t offset = pos.node.left;
     size_t guard = 0;
     while (offset != kNoPage) {
-        if (++guard > 1000000 || offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
+        if (++guard > store_.pageCount() || offset == pos.leaf) corrupt(store_.fileName(), "sibling pointer loop at offset " + std::to_string(offset));
         CdxPage raw;
         CdxNode node = readNode(offset, raw);
         if (!node.isLeaf()) corrupt(store_.fileName(), "sibling of a leaf at offset " + std::to_string(offset) + " is not a leaf");

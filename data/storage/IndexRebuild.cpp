@@ -39,6 +39,7 @@ public:
         image_.resize(image_.size() + kCdxPageSize, 0);
         return offset;
     }
+    uint64_t pageCount() const override { return image_.size() / kCdxPageSize + 1; }
     std::vector<uint8_t>& image() { return image_; }
 
 private:

@@ -18,6 +18,7 @@ namespace {
 
 std::atomic<uint64_t> g_replays{0};
 std::atomic<uint64_t> g_kept{0};
+std::atomic<uint64_t> g_damaged{0};
 
 std::mutex g_reporterMutex;
 std::function<void(const std::string&)> g_reporter;
@@ -57,11 +58,81 @@ enum class Standing {
     Changed,    // something else: another program changed them since
 };
 
+// A disk that loses power may keep any of the sectors of a write and lose
+// the others (or keep a 4 KiB page, eight of them): each sector is judged
+// on its own.
+constexpr uint64_t kSector = 512;
+
+// The header's last-update date (bytes 1-3) and record count (4-7). Another
+// program that appended after us moves them on too: the later date and the
+// larger count are kept, so they never stand in the way of our update nor
+// take back another program's records.
+bool isHeaderStamp(const JournalWrite& w) { return w.target == 0 && w.offset == 1 && w.bytes.size() == 7; }
+
+std::vector<uint8_t> mergedStamp(const JournalWrite& w, std::span<const uint8_t> now)
+{
+    std::vector<uint8_t> merged(now.begin(), now.end());
+    if (std::lexicographical_compare(now.begin(), now.begin() + 3, w.bytes.begin(), w.bytes.begin() + 3))
+        std::copy(w.bytes.begin(), w.bytes.begin() + 3, merged.begin());
+    if (bytes::le32(w.bytes.data() + 3) > bytes::le32(now.data() + 3)) std::copy(w.bytes.begin() + 3, w.bytes.end(), merged.begin() + 3);
+    return merged;
+}
+
+// Calls `piece(from, to)` for each part of `w` that lies in one sector.
+template <typename Piece>
+bool everySector(const JournalWrite& w, Piece piece)
+{
+    const uint64_t end = w.offset + w.bytes.size();
+    for (uint64_t at = w.offset; at < end;) {
+        const uint64_t next = std::min(end, (at / kSector + 1) * kSector);
+        if (!piece(size_t(at - w.offset), size_t(next - w.offset))) return false;
+        at = next;
+    }
+    return true;
+}
+
+bool sameBytes(std::span<const uint8_t> a, const std::vector<uint8_t>& b, size_t from, size_t to)
+{
+    return std::equal(a.begin() + std::ptrdiff_t(from), a.begin() + std::ptrdiff_t(to), b.begin() + std::ptrdiff_t(from));
+}
+
 Standing standing(const JournalWrite& w, std::span<const uint8_t> now)
 {
     if (std::equal(now.begin(), now.end(), w.bytes.begin(), w.bytes.end())) return Standing::InPlace;
-    if (!w.checked || crc32(now.data(), now.size()) == w.before) return Standing::Replaced;
-    return Standing::Changed;
+    if (isHeaderStamp(w)) return mergedStamp(w, now) == std::vector<uint8_t>(now.begin(), now.end()) ? Standing::InPlace : Standing::Replaced;
+    if (!w.checked) return Standing::Replaced;
+    if (w.replaced.size() != w.bytes.size()) return crc32(now.data(), now.size()) == w.before ? Standing::Replaced : Standing::Changed;
+    // Cut short: every sector holds our bytes or the bytes they replaced.
+    // Anything else is another program's.
+    const bool ours = everySector(w, [&](size_t from, size_t to) {
+        return sameBytes(now, w.bytes, from, to) || sameBytes(now, w.replaced, from, to);
+    });
+    return ours ? Standing::Replaced : Standing::Changed;
+}
+
+// Writes `w` where it stands Replaced (the header's stamp merged with what
+// another program put there).
+void writeOver(const JournalWrite& w, OsFile& file, std::span<const uint8_t> now)
+{
+    if (isHeaderStamp(w)) file.writeAt(w.offset, mergedStamp(w, now));
+    else file.writeAt(w.offset, w.bytes);
+}
+
+// Takes back what a voided update had already written in place: each write
+// that is wholly ours is given its replaced bytes again. The header's stamp
+// stays (another program may have counted its own record with it); a write
+// another program changed since is left to it.
+void takeBack(const std::vector<JournalWrite>& writes, OsFile& table, OsFile* index, std::vector<uint8_t>& now)
+{
+    for (auto it = writes.rbegin(); it != writes.rend(); ++it) {
+        const JournalWrite& w = *it;
+        OsFile* f = w.target == 0 ? &table : index;
+        if (!f || isHeaderStamp(w) || w.replaced.size() != w.bytes.size()) continue;
+        now.resize(w.bytes.size());
+        const size_t got = f->readAt(w.offset, now);
+        std::fill(now.begin() + std::ptrdiff_t(got), now.end(), uint8_t(0));
+        if (now != w.replaced && now == w.bytes) f->writeAt(w.offset, std::span<const uint8_t>(w.replaced).first(got));
+    }
 }
 
 std::string describe(const JournalWrite& w)
@@ -136,21 +207,82 @@ void syncFiles(OsFile& table, OsFile* index)
     if (index) index->sync();
 }
 
-// Whether a later update of ours wrote the bytes the file holds at `w`'s place.
-bool heldByLater(const std::vector<JournalUpdate>& updates, size_t i, const JournalWrite& w, std::span<const uint8_t> now)
+// The index's change counter (bytes 8-11, big-endian), which every update
+// bumps: it only tells readers to read afresh, so any value that moves
+// serves, and another program's bump is no change of theirs to keep.
+bool isChangeCounter(const JournalWrite& w) { return w.target == 1 && w.offset == 8 && w.bytes.size() == 4; }
+
+// The end marker an append writes after its record. Once the header counts
+// a record in its place (ours or another program's), it is no longer ours
+// to write.
+bool isEndMarker(const JournalWrite& w) { return w.target == 0 && w.bytes.size() == 1 && w.bytes[0] == 0x1A; }
+
+// Every version of the place of `all[i]` that our updates left there, from
+// before the first of them that touched it to after the last: just before
+// it, the bytes it replaced; earlier ones by taking back the writes before
+// it, later ones by making those after it.
+std::vector<std::vector<uint8_t>> versionsOf(const std::vector<const JournalWrite*>& all, size_t i)
 {
-    for (size_t j = i + 1; j < updates.size(); ++j)
-        for (const JournalWrite& x : updates[j].writes)
+    const JournalWrite& w = *all[i];
+    const uint64_t a = w.offset, b = w.offset + w.bytes.size();
+    auto overlay = [&](std::vector<uint8_t>& state, const JournalWrite& x, const std::vector<uint8_t>& from) {
+        const uint64_t lo = std::max(a, x.offset), hi = std::min(b, x.offset + x.bytes.size());
+        if (x.target != w.target || lo >= hi || from.size() != x.bytes.size()) return false;
+        std::copy(from.begin() + std::ptrdiff_t(lo - x.offset), from.begin() + std::ptrdiff_t(hi - x.offset),
+                  state.begin() + std::ptrdiff_t(lo - a));
+        return true;
+    };
+    std::vector<std::vector<uint8_t>> versions{w.replaced};
+    std::vector<uint8_t> state = w.replaced;
+    for (size_t j = i; j-- > 0;)
+        if (overlay(state, *all[j], all[j]->replaced)) versions.push_back(state);
+    state = w.replaced;
+    for (size_t j = i; j < all.size(); ++j)
+        if (overlay(state, *all[j], all[j]->bytes)) versions.push_back(state);
+    return versions;
+}
+
+// After a restart: whether what the disk kept at `all[i]`'s place (`found`)
+// is ours. A disk may keep any of the sectors of the writes since the last
+// sync, of any of our updates: every sector must hold one of the versions
+// our updates left there, in whatever mix.
+bool keptByUs(const std::vector<const JournalWrite*>& all, size_t i, std::span<const uint8_t> found)
+{
+    const JournalWrite& w = *all[i];
+    if (!w.checked || isHeaderStamp(w) || isChangeCounter(w)) return true;
+    if (w.replaced.size() != w.bytes.size()) {
+        // Earlier layout: the CRC of the whole, or a later update's bytes.
+        if (std::equal(found.begin(), found.end(), w.bytes.begin(), w.bytes.end()) || crc32(found.data(), found.size()) == w.before)
+            return true;
+        for (size_t j = i + 1; j < all.size(); ++j) {
+            const JournalWrite& x = *all[j];
             if (x.target == w.target && x.offset <= w.offset && w.offset + w.bytes.size() <= x.offset + x.bytes.size() &&
-                std::equal(now.begin(), now.end(), x.bytes.begin() + std::ptrdiff_t(w.offset - x.offset)))
+                std::equal(found.begin(), found.end(), x.bytes.begin() + std::ptrdiff_t(w.offset - x.offset)))
                 return true;
-    return false;
+        }
+        return false;
+    }
+    const auto versions = versionsOf(all, i);
+    return everySector(w, [&](size_t from, size_t to) {
+        return std::any_of(versions.begin(), versions.end(), [&](const std::vector<uint8_t>& v) { return sameBytes(found, v, from, to); });
+    });
+}
+
+// Where the records the table's header counts now end.
+uint64_t countedEnd(OsFile& table)
+{
+    uint8_t h[12] = {};
+    if (table.readAt(0, h) < sizeof h) return 0;
+    return bytes::le16(h + 8) + uint64_t(bytes::le32(h + 4)) * bytes::le16(h + 10);
 }
 
 }  // namespace
 
 uint64_t journalReplays() { return g_replays.load(); }
 uint64_t journalKeptChanges() { return g_kept.load(); }
+uint64_t journalDamagedRecords() { return g_damaged.load(); }
+
+void reportRecovery(const std::string& line) { report(line); }
 
 void setRecoveryReporter(std::function<void(const std::string&)> reporter)
 {
@@ -324,38 +456,146 @@ bool Journal::replayAll(OsFile& table, OsFile* index)
     uint64_t seq = 1;
     std::vector<JournalUpdate> updates;
     std::array<uint8_t, JournalRecordHeader::kSize> block {};
+    // A record whose body does not check out ends the journal when nothing
+    // follows it (it was never confirmed). Followed by records that check
+    // out, it was damaged after it was confirmed: a later update is replayed
+    // only where it touches none of its bytes (nor those of a later update
+    // left out for that reason), and the rest is reported.
+    std::optional<JournalRecordHeader> damaged;
+    std::vector<JournalWrite> damagedWrites;   // its places, where they can still be read
+    bool damagedPlacesKnown = false;
+    size_t leftOut = 0;
+    // (Not through the index's change counter: see isChangeCounter.)
+    auto dependsOnDamage = [&](const std::vector<JournalWrite>& writes) {
+        if (!damagedPlacesKnown) return true;
+        for (const JournalWrite& w : writes)
+            for (const JournalWrite& d : damagedWrites)
+                if (!isChangeCounter(w) && !isChangeCounter(d) && w.target == d.target && w.offset < d.offset + d.bytes.size() &&
+                    d.offset < w.offset + w.bytes.size())
+                    return true;
+        return false;
+    };
     while (file_.readAt(pos, block) == block.size()) {
         const auto r = JournalRecordHeader::parse(block);
         if (!r || r->generation != generation || r->seq != seq || r->bodySize > size - pos - block.size()) break;
         buffer_.resize(r->bodySize);
-        if (file_.readAt(pos + block.size(), buffer_) != buffer_.size() || crc32(buffer_.data(), buffer_.size()) != r->bodyCrc) break;
+        const bool readable = file_.readAt(pos + block.size(), buffer_) == buffer_.size();
         auto writes = decodeJournalBody(buffer_, r->count, r->version);
-        if (!writes) break;
+        if (!readable || crc32(buffer_.data(), buffer_.size()) != r->bodyCrc || !writes) {
+            if (!damaged) {
+                damaged = r;
+                damagedPlacesKnown = writes.has_value();
+                if (writes) damagedWrites = std::move(*writes);
+            }
+            pos += r->recordSize();
+            ++seq;
+            continue;
+        }
+        if (damaged && dependsOnDamage(*writes)) {
+            ++leftOut;
+            damagedWrites.insert(damagedWrites.end(), writes->begin(), writes->end());
+            pos += r->recordSize();
+            ++seq;
+            continue;
+        }
+        if (r->takeBack) {
+            // Reported as failed (always the last record): taken back.
+            std::vector<uint8_t> now;
+            takeBack(*writes, table, index, now);
+            break;
+        }
         updates.push_back(JournalUpdate{*r, std::move(*writes)});
         pos += r->recordSize();
         ++seq;
     }
-    // What reached the files before the restart is not known. Each write is
-    // made again where the file still holds the bytes it replaced; it is
-    // left where the file holds its bytes, or those of a later update of
-    // ours; any other bytes are another program's later change, kept.
-    std::vector<uint8_t> now;
-    std::vector<const JournalWrite*> kept;
-    for (size_t i = 0; i < updates.size(); ++i) {
-        kept.clear();
-        for (const JournalWrite& w : updates[i].writes) {
-            OsFile* f = fileOf(w, table, index);
-            if (!f) continue;
-            readCurrent(w, *f, now);
-            switch (standing(w, now)) {
-            case Standing::InPlace: break;
-            case Standing::Replaced: f->writeAt(w.offset, w.bytes); break;
-            case Standing::Changed:
-                if (!heldByLater(updates, i, w, now)) kept.push_back(&w);
-                break;
-            }
+    if (damaged && seq > damaged->seq + 1) {
+        report(table.name() + ": the journal's update of " + localTime(damaged->time) +
+               " is damaged and was not written again" +
+               (leftOut ? "; neither were " + std::to_string(leftOut) + " later update(s) that touch the same bytes" : std::string()));
+        ++g_damaged;
+    }
+    // What reached the files before the restart is not known: each write is
+    // judged against what the disk kept (all read before anything is
+    // written). Where that is ours, in any mix of our versions, every write
+    // is made again in order, so each place ends as the last update left
+    // it. Anything else is another program's later change: kept, and none
+    // of our writes goes over it. Past the records the table counts now
+    // there is no one's record (at most another program's end marker), so
+    // ours are written there; an end marker of ours that a counted record
+    // now covers is left to it.
+    const uint64_t recordsEnd = countedEnd(table);
+    std::vector<const JournalWrite*> all;
+    std::vector<size_t> updateOf;
+    for (size_t u = 0; u < updates.size(); ++u)
+        for (const JournalWrite& w : updates[u].writes) {
+            all.push_back(&w);
+            updateOf.push_back(u);
         }
-        if (!kept.empty()) reportKept(table, updates[i].header, kept, false);
+    std::vector<std::vector<uint8_t>> found(all.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        if (OsFile* f = fileOf(*all[i], table, index)) readCurrent(*all[i], *f, found[i]);
+    enum class Fate { Write, Skip, Kept };
+    std::vector<Fate> fate(all.size(), Fate::Write);
+    struct Range {
+        uint8_t target;
+        uint64_t from, to;
+    };
+    std::vector<Range> foreign;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const JournalWrite& w = *all[i];
+        if (!fileOf(w, table, index) || (isEndMarker(w) && w.offset < recordsEnd)) fate[i] = Fate::Skip;
+        else if (!(w.target == 0 && w.offset >= recordsEnd) && !keptByUs(all, i, found[i])) {
+            fate[i] = Fate::Kept;
+            foreign.push_back(Range{w.target, w.offset, w.offset + w.bytes.size()});
+        }
+    }
+    givenUp_.clear();
+    std::vector<uint8_t> now;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const JournalWrite& w = *all[i];
+        if (fate[i] != Fate::Write) continue;
+        OsFile& f = *fileOf(w, table, index);
+        if (isHeaderStamp(w)) {
+            readCurrent(w, f, now);
+            writeOver(w, f, now);
+            continue;
+        }
+        if (isChangeCounter(w)) {
+            readCurrent(w, f, now);
+            if (now != w.bytes) {
+                uint8_t next[4];
+                bytes::putBe32(next, bytes::be32(now.data()) + 1);
+                f.writeAt(w.offset, next);
+            }
+            continue;
+        }
+        // The parts outside every range another program changed.
+        uint64_t at = w.offset;
+        const uint64_t end = w.offset + w.bytes.size();
+        while (at < end) {
+            uint64_t stop = end, skipTo = at;
+            for (const Range& r : foreign)
+                if (r.target == w.target && r.to > at && r.from < stop) {
+                    if (r.from <= at) skipTo = std::max(skipTo, r.to);
+                    else stop = r.from;
+                }
+            if (skipTo > at) {
+                at = skipTo;
+                continue;
+            }
+            f.writeAt(at, std::span<const uint8_t>(w.bytes).subspan(size_t(at - w.offset), size_t(stop - at)));
+            at = stop;
+        }
+    }
+    std::vector<const JournalWrite*> kept;
+    for (size_t u = 0; u < updates.size(); ++u) {
+        kept.clear();
+        for (size_t i = 0; i < all.size(); ++i)
+            if (updateOf[i] == u && fate[i] == Fate::Kept) {
+                kept.push_back(all[i]);
+                if (all[i]->target == 0) givenUp_.push_back(GivenUpWrite{all[i]->offset, all[i]->bytes});
+            }
+        if (!kept.empty()) reportKept(table, updates[u].header, kept, false);
     }
     if (!updates.empty()) ++g_replays;
     // Make all of it durable now, so that no later open writes it again.
@@ -387,30 +627,50 @@ bool Journal::finishLast(OsFile& table, OsFile* index)
         voidRecord(t.lastOffset);
         return false;
     }
+    std::vector<uint8_t> now;
+    if (r.takeBack) {
+        // Its writer reported it as failed: what reached the files goes back.
+        takeBack(*writes, table, index, now);
+        voidRecord(t.lastOffset);
+        return true;
+    }
     // Never confirmed either (its writer died before it was in place): it
     // is made whole, or not at all where another program changed any of
     // its bytes since it was journalled.
-    std::vector<uint8_t> now;
     std::vector<const JournalWrite*> kept;
-    std::vector<const JournalWrite*> due;
+    std::vector<std::pair<const JournalWrite*, std::vector<uint8_t>>> due;
+    const uint64_t recordsEnd = countedEnd(table);
     for (const JournalWrite& w : *writes) {
         OsFile* f = fileOf(w, table, index);
-        if (!f) continue;
+        if (!f || (isEndMarker(w) && w.offset < recordsEnd)) continue;
         readCurrent(w, *f, now);
         const Standing st = standing(w, now);
-        if (st == Standing::Replaced) due.push_back(&w);
+        if (st == Standing::Replaced) due.emplace_back(&w, now);
         else if (st == Standing::Changed) kept.push_back(&w);
     }
     if (!kept.empty()) {
+        // Nothing of it may remain: what its writer had already put in
+        // place (an index key naming the slot another program's record
+        // took, a batch's first records) is taken back before it is voided.
         reportKept(table, r, kept, true);
+        takeBack(*writes, table, index, now);
         voidRecord(t.lastOffset);
         return false;
     }
-    for (const JournalWrite* w : due) fileOf(*w, table, index)->writeAt(w->offset, w->bytes);
+    for (const auto& [w, before] : due) writeOver(*w, *fileOf(*w, table, index), before);
     markInPlace(t.lastOffset);
     t.last->applied = true;
     ++g_replays;
     return true;
+}
+
+void Journal::markTakeBack(uint64_t recordOffset)
+{
+    static const uint8_t two = 2;
+    file_.writeAt(recordOffset + JournalRecordHeader::kAppliedOffset, std::span<const uint8_t>(&two, 1));
+    file_.sync();
+    restart(tail_->generation);
+    scanOn();
 }
 
 void Journal::markInPlace(uint64_t recordOffset)
@@ -485,6 +745,7 @@ void Journal::readReplaced(std::vector<JournalWrite>& writes, OsFile& table, OsF
         JournalWrite& w = writes[k];
         replacedInFile_[k] = readCurrent(w, *fileOf(w, table, index), replaced_[k]);
         w.before = crc32(replaced_[k].data(), replaced_[k].size());
+        w.replaced = replaced_[k];
         w.checked = true;
     }
 }
@@ -560,10 +821,13 @@ void Journal::commit(std::vector<JournalWrite>& writes, OsFile& table, OsFile* i
     j->sync();   // the update is committed
 
     if (auto failure = writeInPlace(writes, table, index, undone)) {
-        // Undone: the record is voided, so that no recovery applies it.
-        // (Not undone, it is finished by the next recovery.)
+        // Undone: the record is voided, so that no recovery applies it. Not
+        // undone (the disk still refuses writes): it is marked to be taken
+        // back by the next recovery, never finished, so a repeated Post
+        // adds its record once.
         try {
             if (undone) voidRecord(t.end);
+            else markTakeBack(t.end);
         } catch (const XbaseError&) {
         }
         std::rethrow_exception(failure);

@@ -12,6 +12,7 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "data/storage/JournalFormat.h"
@@ -66,6 +67,15 @@ public:
     // empties the journal, synced: its updates are never written again.
     // Call holding the write locks.
     void checkpoint(OsFile& table, OsFile* index);
+    // The table writes of confirmed updates the last recovery after a
+    // restart gave up because another program had written there since (its
+    // append took the slot of one of our records): the index may still hold
+    // our record's keys for that slot.
+    struct GivenUpWrite {
+        uint64_t offset = 0;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<GivenUpWrite> takeGivenUp() { return std::exchange(givenUp_, {}); }
 
 private:
     using Tail = JournalTail;
@@ -80,6 +90,7 @@ private:
     bool recoverEarlier(OsFile& table, OsFile* index);
     void makeRoomFor(uint64_t recordSize, OsFile& table, OsFile* index);
     void markInPlace(uint64_t recordOffset);
+    void markTakeBack(uint64_t recordOffset);
     void voidRecord(uint64_t recordOffset);
     void writeHeader(uint64_t generation);
     void readReplaced(std::vector<JournalWrite>& writes, OsFile& table, OsFile* index);
@@ -95,6 +106,7 @@ private:
     bool cannotCreate_ = false;     // making the journal failed once: not tried again
     std::vector<std::vector<uint8_t>> replaced_;   // the bytes each write of the update replaces
     std::vector<size_t> replacedInFile_;          // how many of them were inside the file
+    std::vector<GivenUpWrite> givenUp_;
 };
 
 // Updates written in place again from a journal by this process (tests report it).
@@ -102,5 +114,7 @@ uint64_t journalReplays();
 // Journalled writes that recovery left alone because another program had
 // changed those bytes since (each is also reported, see setRecoveryReporter).
 uint64_t journalKeptChanges();
+// Damaged journal records found followed by sound ones (each is reported).
+uint64_t journalDamagedRecords();
 
 }  // namespace xbase

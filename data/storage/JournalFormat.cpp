@@ -11,7 +11,8 @@ namespace {
 
 constexpr uint8_t kMagic[4] = {'Q', 'Z', 'J', '2'};
 constexpr uint32_t kVersion = 2;
-constexpr uint8_t kRecordMagic[4] = {'Q', 'Z', 'R', '3'};
+constexpr uint8_t kRecordMagic[4] = {'Q', 'Z', 'R', '4'};
+constexpr uint8_t kWithoutReplacedMagic[4] = {'Q', 'Z', 'R', '3'};
 constexpr uint8_t kEarlierRecordMagic[4] = {'Q', 'Z', 'R', '2'};
 constexpr size_t kEntryHeader = 20;
 constexpr size_t kEarlierEntryHeader = 16;
@@ -66,7 +67,7 @@ std::optional<JournalHeader> JournalHeader::parse(std::span<const uint8_t> b)
 std::array<uint8_t, JournalRecordHeader::kSize> JournalRecordHeader::serialize() const
 {
     std::array<uint8_t, kSize> b {};
-    std::memcpy(b.data(), version == 2 ? kEarlierRecordMagic : kRecordMagic, 4);
+    std::memcpy(b.data(), version == 2 ? kEarlierRecordMagic : version == 3 ? kWithoutReplacedMagic : kRecordMagic, 4);
     bytes::putLe32(b.data() + 4, count);
     bytes::putLe64(b.data() + 8, generation);
     bytes::putLe64(b.data() + 16, seq);
@@ -75,18 +76,21 @@ std::array<uint8_t, JournalRecordHeader::kSize> JournalRecordHeader::serialize()
     std::copy(boot.begin(), boot.end(), b.begin() + 40);
     bytes::putLe32(b.data() + 56, bodyCrc);
     bytes::putLe32(b.data() + 60, crc32(b.data(), 60));
-    b[kAppliedOffset] = applied ? 1 : 0;
+    b[kAppliedOffset] = applied ? 1 : takeBack ? 2 : 0;
     return b;
 }
 
 std::optional<JournalRecordHeader> JournalRecordHeader::parse(std::span<const uint8_t> b)
 {
     if (b.size() < kSize) return std::nullopt;
-    const bool current = std::memcmp(b.data(), kRecordMagic, 4) == 0;
-    if (!current && std::memcmp(b.data(), kEarlierRecordMagic, 4) != 0) return std::nullopt;
+    uint8_t version = 0;
+    if (std::memcmp(b.data(), kRecordMagic, 4) == 0) version = 4;
+    else if (std::memcmp(b.data(), kWithoutReplacedMagic, 4) == 0) version = 3;
+    else if (std::memcmp(b.data(), kEarlierRecordMagic, 4) == 0) version = 2;
+    else return std::nullopt;
     if (crc32(b.data(), 60) != bytes::le32(b.data() + 60)) return std::nullopt;
     JournalRecordHeader h;
-    h.version = current ? 3 : 2;
+    h.version = version;
     h.count = bytes::le32(b.data() + 4);
     h.generation = bytes::le64(b.data() + 8);
     h.seq = bytes::le64(b.data() + 16);
@@ -95,13 +99,14 @@ std::optional<JournalRecordHeader> JournalRecordHeader::parse(std::span<const ui
     std::copy(b.begin() + 40, b.begin() + 56, h.boot.begin());
     h.bodyCrc = bytes::le32(b.data() + 56);
     h.applied = b[kAppliedOffset] == 1;
+    h.takeBack = b[kAppliedOffset] == 2;
     return h;
 }
 
 size_t journalBodySize(const std::vector<JournalWrite>& writes)
 {
     size_t size = 0;
-    for (const JournalWrite& w : writes) size += kEntryHeader + w.bytes.size();
+    for (const JournalWrite& w : writes) size += kEntryHeader + 2 * w.bytes.size();
     return size;
 }
 
@@ -114,7 +119,10 @@ void encodeJournalBody(const std::vector<JournalWrite>& writes, uint8_t* p)
         bytes::putLe64(p + 8, w.offset);
         bytes::putLe32(p + 16, w.before);
         std::memcpy(p + kEntryHeader, w.bytes.data(), w.bytes.size());
-        p += kEntryHeader + w.bytes.size();
+        // The bytes replaced, zeros past the file's end (as for their CRC).
+        std::memset(p + kEntryHeader + w.bytes.size(), 0, w.bytes.size());
+        std::memcpy(p + kEntryHeader + w.bytes.size(), w.replaced.data(), std::min(w.replaced.size(), w.bytes.size()));
+        p += kEntryHeader + 2 * w.bytes.size();
     }
 }
 
@@ -135,6 +143,11 @@ std::optional<std::vector<JournalWrite>> decodeJournalBody(std::span<const uint8
         if (length > body.size() - pos || w.target > 1) return std::nullopt;
         w.bytes.assign(body.begin() + std::ptrdiff_t(pos), body.begin() + std::ptrdiff_t(pos + length));
         pos += length;
+        if (version >= 4) {
+            if (length > body.size() - pos) return std::nullopt;
+            w.replaced.assign(body.begin() + std::ptrdiff_t(pos), body.begin() + std::ptrdiff_t(pos + length));
+            pos += length;
+        }
         writes.push_back(std::move(w));
     }
     return writes;

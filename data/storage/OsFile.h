@@ -78,6 +78,22 @@ private:
     std::vector<std::pair<uint64_t, LockKind>> heldRanges_;
 };
 
+// Sees every write and sync that reaches a file (staged writes only when
+// they are written), in the order they are made. The power-cut simulator
+// records them to replay what a disk may keep of them; the disk-full test
+// makes writes fail.
+class FileEventRecorder {
+public:
+    virtual ~FileEventRecorder() = default;
+    // Before a write: a test may throw XbaseError here to play a full disk.
+    virtual void writing(const std::filesystem::path&, uint64_t /*offset*/, size_t /*size*/) {}
+    virtual void wrote(const std::filesystem::path& path, uint64_t offset, std::span<const uint8_t> data) = 0;
+    virtual void synced(const std::filesystem::path& path) = 0;
+};
+// Process-wide; nullptr (the default) records nothing.
+void setFileEventRecorder(FileEventRecorder* recorder);
+FileEventRecorder* fileEventRecorder();
+
 // Whether sync() really reaches the disk. Only the benchmarks switch it off
 // to measure the CPU cost of a write apart from the disk's.
 void setSyncEnabled(bool enabled);

@@ -136,6 +136,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
 {
     if (!writable_) fail(kReadOnly, path_, "file is open read-only");
     if (staged_) return stage(offset, data);
+    if (auto* recorder = fileEventRecorder()) recorder->writing(path_, offset, data.size());
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
@@ -145,6 +146,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
         }
         done += size_t(n);
     }
+    if (auto* recorder = fileEventRecorder()) recorder->wrote(path_, offset, data);
 }
 
 void OsFile::truncate(uint64_t size)
@@ -154,13 +156,18 @@ void OsFile::truncate(uint64_t size)
 
 void OsFile::sync()
 {
-    if (!g_syncEnabled || staged_) return;
+    if (staged_) return;
+    if (auto* recorder = fileEventRecorder()) recorder->synced(path_);
+    if (!g_syncEnabled) return;
     if (::fdatasync(fd_) != 0) fail(kIoError, path_, sysError("sync"));
 }
 
 bool OsFile::tryLockRange(uint64_t start, uint64_t length, LockKind kind)
 {
     struct flock fl {};
+    // A file this account may only read was opened read-only: say so, not
+    // the "Bad file descriptor" a write lock on it would give.
+    if (kind != LockKind::Shared && !writable_) fail(kReadOnly, path_, "cannot be written by this account (no write permission)");
     fl.l_type = kind == LockKind::Shared ? F_RDLCK : F_WRLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = off_t(start);

@@ -1,12 +1,21 @@
 // A batch's writes held in memory by the file handle (the same on every
 // system): reads and size() see them, the file is untouched until they are
-// taken and written as one commit.
+// taken and written as one commit. Also the recorder of what reaches files.
 #include "data/storage/OsFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 
 namespace xbase {
+namespace {
+
+std::atomic<FileEventRecorder*> g_recorder{nullptr};
+
+}  // namespace
+
+void setFileEventRecorder(FileEventRecorder* recorder) { g_recorder = recorder; }
+FileEventRecorder* fileEventRecorder() { return g_recorder.load(std::memory_order_relaxed); }
 
 size_t OsFile::readStaged(uint64_t offset, std::span<uint8_t> buffer, size_t fromFile) const
 {

@@ -179,6 +179,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
 {
     if (!writable_) fail(kReadOnly, path_, "file is open read-only");
     if (staged_) return stage(offset, data);
+    if (auto* recorder = fileEventRecorder()) recorder->writing(path_, offset, data.size());
     size_t done = 0;
     while (done < data.size()) {
         OVERLAPPED o = at(offset + done);
@@ -188,6 +189,7 @@ void OsFile::writeAt(uint64_t offset, std::span<const uint8_t> data)
         if (put == 0) fail(kIoError, path_, "write failed: nothing written");
         done += put;
     }
+    if (auto* recorder = fileEventRecorder()) recorder->wrote(path_, offset, data);
 }
 
 void OsFile::truncate(uint64_t size)
@@ -200,7 +202,9 @@ void OsFile::truncate(uint64_t size)
 
 void OsFile::sync()
 {
-    if (!g_syncEnabled || staged_) return;
+    if (staged_) return;
+    if (auto* recorder = fileEventRecorder()) recorder->synced(path_);
+    if (!g_syncEnabled) return;
     if (!::FlushFileBuffers(asHandle(fd_))) fail(kIoError, path_, sysError("sync"));
 }
 

@@ -75,6 +75,9 @@ public:
     virtual CdxPage readPage(uint32_t offset) = 0;   // kCorruptIndex when out of range
     virtual void writePage(uint32_t offset, const CdxPage& page) = 0;
     virtual uint32_t allocatePage() = 0;
+    // How many pages the index can hold: no walk of a sound tree visits
+    // more, so a walk that does is going round a loop.
+    virtual uint64_t pageCount() const = 0;
 };
 
 // Reads pages from the file, or from `cache` when one is given (it must be
@@ -86,6 +89,7 @@ public:
     CdxPage readPage(uint32_t offset) override;
     void writePage(uint32_t offset, const CdxPage& page) override;
     uint32_t allocatePage() override;
+    uint64_t pageCount() const override { return size_ / kCdxPageSize + 1; }
 
 protected:
     const OsFile& file_;
@@ -101,6 +105,7 @@ public:
     CdxPage readPage(uint32_t offset) override;
     void writePage(uint32_t offset, const CdxPage& page) override;
     uint32_t allocatePage() override;
+    uint64_t pageCount() const override { return end_ / kCdxPageSize + 1; }
     const std::map<uint32_t, CdxPage>& pages() const { return pages_; }
     // File size once the pages are written.
     uint64_t endOfFile() const { return pages_.empty() ? size_ : std::max(size_, uint64_t(pages_.rbegin()->first) + kCdxPageSize); }

@@ -98,7 +98,12 @@ void XbaseTableImpl::commitRecord(uint32_t recno, const std::vector<uint8_t>* ol
                     if (auto heir = firstRecordWithKey(tag.expression, oldKey, recno)) tree.insert(oldKey, *heir);
             }
             bool insert = true;
-            if (tag.header.unique()) {
+            if (oldImage) {
+                // Already there (another program that keeps the index put it in).
+                auto at = tree.lowerBound(newKey, recno);
+                insert = !(at && at->entry().key == newKey && at->entry().recno == recno);
+            }
+            if (insert && tag.header.unique()) {
                 auto at = tree.lowerBound(newKey, 0);
                 if (at && at->entry().key == newKey) {
                     const uint32_t holder = at->entry().recno;

@@ -20,6 +20,21 @@ std::optional<uint32_t> TagCursorImpl::result()
     return pos_->entry().recno;
 }
 
+bool TagCursorImpl::recordHoldsKey(uint32_t recno, const std::string& key)
+{
+    TableState& s = *state_;
+    const TagInfo& t = tag();
+    if (!t.expression.canEvaluate() || t.expression.keyType() != KeyExpression::KeyType::Character) return true;
+    if (recno == 0 || (recno > s.header.recordCount && recno > s.currentRecordCount())) return false;
+    record_.resize(s.header.recordLength);
+    const uint64_t offset = s.header.headerLength + uint64_t(recno - 1) * s.header.recordLength;
+    if (s.dbf.readAt(offset, record_) != record_.size()) return false;
+    recordKey_.clear();
+    t.expression.evaluate(record_, recordKey_);
+    recordKey_.resize(key.size(), char(t.format.pad));
+    return recordKey_ == key;
+}
+
 std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
 {
     return underLock([&](CdxTree& tree, uint32_t counter) -> std::optional<uint32_t> {
@@ -37,6 +52,11 @@ std::optional<uint32_t> TagCursorImpl::seek(std::string_view key)
         }
         wanted.resize(k, ' ');
         pos_ = tree.lowerBound(wanted, 0);
+        // A hit is trusted only when its record holds the key: an index
+        // key left by an update that was given up (another program's record
+        // took its slot) must not lead a writer to that record.
+        while (pos_ && pos_->entry().key == wanted && !recordHoldsKey(pos_->entry().recno, wanted))
+            if (!tree.next(*pos_)) pos_.reset();
         if (!pos_ || pos_->entry().key != wanted) {
             pos_.reset();
             edge_ = Edge::AfterLast;

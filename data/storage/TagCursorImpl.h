@@ -5,6 +5,8 @@
 // bumped the counter), it finds its place again by key and record.
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "data/storage/CdxTree.h"
 #include "data/storage/PageStore.h"
@@ -34,6 +36,8 @@ private:
     // (then `pos_` holds the entry that follows it, if any).
     bool resync(CdxTree& tree);
     std::optional<uint32_t> result();
+    // Whether record `recno` exists and its key is `key`.
+    bool recordHoldsKey(uint32_t recno, const std::string& key);
     // Runs `step(tree, counter)` under the index read lock, on the tag's tree
     // as it is now (the page cache refreshed against the change counter).
     template <class Step>
@@ -50,6 +54,8 @@ private:
     std::optional<CdxPosition> pos_;
     uint32_t counter_ = 0;
     Edge edge_ = Edge::None;
+    std::vector<uint8_t> record_;   // kept between seeks: no allocation per seek
+    std::string recordKey_;
 };
 
 }  // namespace xbase

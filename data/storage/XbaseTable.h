@@ -60,6 +60,17 @@ enum class OpenMode { Shared, Exclusive };
 // standard error. Process-wide; may be called from the table's checkpoint
 // thread.
 void setRecoveryReporter(std::function<void(const std::string&)> reporter);
+// Passes a line to that reporter (or standard error): start-up says so
+// when it rebuilds a damaged index.
+void reportRecovery(const std::string& line);
+
+// Why the structural index beside `dbfPath` cannot be trusted: it cannot be
+// read (a damaged header, tag directory or tree, a walk that goes round in
+// a loop), or it plainly does not belong to the table (the first and last
+// records' keys do not lead back to them). Empty when it looks sound, when
+// there is none, or when the table cannot be opened for other reasons.
+// Cheap: a few pages and two records per tag.
+std::string indexDamage(const std::filesystem::path& dbfPath);
 
 // Walks one tag in key order. Positions are record numbers (1-based).
 // In shared mode every call sees what other processes have written.

@@ -66,6 +66,29 @@ XbaseTableImpl::XbaseTableImpl(const std::filesystem::path& dbfPath, OpenMode mo
                                             std::to_string(needed) + " bytes but the file has " + std::to_string(s.knownTableSize));
     std::copy(head.begin() + 1, head.begin() + 8, s.headerStamp);
     s.loadTags();
+    reindexGivenUpSlots();
+}
+
+void XbaseTableImpl::reindexGivenUpSlots()
+{
+    TableState& s = *state_;
+    const auto givenUp = s.journal.takeGivenUp();
+    if (givenUp.empty() || !s.cdx || s.readOnly) return;
+    const uint32_t recLen = s.header.recordLength;
+    for (const auto& g : givenUp) {
+        if (g.offset < s.header.headerLength || (g.offset - s.header.headerLength) % recLen != 0 || g.bytes.size() != recLen) continue;
+        const uint32_t recno = uint32_t((g.offset - s.header.headerLength) / recLen) + 1;
+        try {
+            underWriteLocks([&] {
+                if (recno > s.currentRecordCount()) return;
+                std::vector<uint8_t> now(recLen);
+                readRecord(recno, now);
+                commitRecord(recno, &g.bytes, now, false);
+            });
+        } catch (const XbaseError&) {
+            // Left as it is: a seek never trusts a key its record does not hold.
+        }
+    }
 }
 
 XbaseTableImpl::~XbaseTableImpl()

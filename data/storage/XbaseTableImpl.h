@@ -36,6 +36,8 @@ public:
     std::unique_ptr<TagCursor> tag(std::string_view name) override;
     void createTag(std::string_view name, std::string_view expression, bool unique, bool descending) override;
     uint32_t indexPageSize() const override { return 512; }
+    // Why the index cannot be trusted (IndexCheck.cpp); empty when it looks sound.
+    std::string indexDamage();
 
 private:
     void openIndex(const std::filesystem::path& cdxPath);
@@ -48,6 +50,10 @@ private:
     // Lowest record other than `excluded` whose key is `key` (a full scan).
     std::optional<uint32_t> firstRecordWithKey(const KeyExpression& expression, const std::string& key, uint32_t excluded);
     void rebuildIndexFile(const std::string& tagName, const std::string& expression, bool unique);
+    // After a recovery gave up records of ours whose slots another
+    // program's appends took: their keys in the index are replaced by the
+    // keys of the records that now hold those slots.
+    void reindexGivenUpSlots();
     // Takes the shared flock back after an upgrade; when another process
     // holds the table exclusively for too long, makes this object unusable
     // and throws kFileInUse.

@@ -100,7 +100,7 @@ void TNetFTP::RequestPassiveAddress() {
     passive_ = ParsePassiveReply(reply.Text.empty() ? std::string() : reply.Text.front());
 }
 
-void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteName) {
+int TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteName) {
     // A name that may not go out stops the store before PASV.
     const std::string stor = "STOR " + remoteName;
     CheckCommandLine(stor);
@@ -162,7 +162,13 @@ void TNetFTP::StoreFile(const std::string& localPath, const std::string& remoteN
             if (e.LastError() != 10038) throw;
         }
     }
-    if (ReadReply({225, 226, 250, 426}) == 426) ReadReply({226, 225});
+    const int final = ReadReply({225, 226, 250, 426});
+    if (final != 426) return final;
+    // The server broke the transfer off: what it holds is not the file,
+    // whatever it answers next. The next reply is read to stay in step.
+    const std::string aborted = "\"" + ShownReply(LastCmdResult()) + "\"";
+    ReadReply({});
+    throw ENetStoreNotConfirmed(remoteName, "the transfer", aborted + ", then \"" + ShownReply(LastCmdResult()) + "\"");
 }
 
 void TNetFTP::StartDataTls(TNetTCPClient& data) {

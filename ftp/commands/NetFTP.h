@@ -48,7 +48,10 @@ public:
 
     void ConnectToServer(bool login = true);
     void ChangeFolder(const std::string& folder);
-    void StoreFile(const std::string& localPath, const std::string& remoteName);
+    // Returns the final reply's code: 225, 226 or 250. A transfer the server
+    // broke off (426) raises ENetStoreNotConfirmed, whatever follows it.
+    int StoreFile(const std::string& localPath, const std::string& remoteName);
+    // The size a 213 reply names (ParseSizeReply); -1 for any other reply.
     long long RemoteFileSize(const std::string& name);
     // Closes the control connection; never sends QUIT.
     void CloseConnection() override;

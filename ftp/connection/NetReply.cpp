@@ -125,10 +125,15 @@ bool TNetReplyCollector::AddLine(std::string_view rawLine) {
         complete_ = !more;
         return complete_;
     }
-    bool last = line.size() < 4 ||
-                std::equal(endMarker_.begin(), endMarker_.end(), line.begin(), [](char a, char b) {
-                    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-                });
+    // Only the end marker ends the reply: the code and a blank, or the bare
+    // code once trimming took its blank. A short line is text like any other,
+    // or a banner line "--" would put every later reply out of step.
+    const auto sameCode = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
+    const std::string_view code(endMarker_.data(), 3);
+    const bool last = (line.size() >= 4 && std::equal(endMarker_.begin(), endMarker_.end(), line.begin(), sameCode)) ||
+                      (line.size() == 3 && std::equal(code.begin(), code.end(), line.begin(), sameCode));
     lines_.push_back(std::move(line));
     complete_ = last;
     return complete_;
@@ -180,13 +185,42 @@ TPassiveAddress ParsePassiveReply(std::string_view firstTextLine) {
 }
 
 long long ParseSizeReply(const std::vector<std::string>& text) {
-    std::string all;
-    for (const std::string& line : text) {
-        all += line;
-        all += "\r\n";
+    // The size is the text of the reply's last line (its only line, or the
+    // end line "213 N" of a multi-line reply): decimal digits and nothing
+    // else. A sign, an exponent, a unit or a number past 64 bits is no size.
+    if (text.empty()) return -1;
+    const std::string digits = TrimBlanks(text.back());
+    if (digits.empty() || digits.size() > 19) return -1;
+    for (const char c : digits)
+        if (c < '0' || c > '9') return -1;
+    return ParseInt64(digits).value_or(-1);
+}
+
+std::string ShownReply(const TNetRFCReply& reply) {
+    // Server text in a message: on one line, no control characters, bounded.
+    constexpr std::size_t kShownLength = 200;
+    std::string shown = reply.TextCode;
+    for (const std::string& line : reply.Text) {
+        if (line.empty()) continue;
+        if (!shown.empty()) shown += ' ';
+        for (const char c : line) {
+            const auto code = static_cast<unsigned char>(c);
+            shown += code < 0x20 || code == 0x7F ? '?' : c;
+        }
+        if (shown.size() > kShownLength) break;
     }
-    std::string trimmed = TrimBlanks(all);
-    std::size_t blank = trimmed.find(' ');
-    if (blank != std::string::npos) trimmed.erase(0, blank + 1);
-    return ParseInt64(trimmed).value_or(-1);
+    if (shown.size() > kShownLength) {
+        // Cut before a character, never inside one of UTF-8.
+        std::size_t cut = kShownLength;
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
+        shown = shown.substr(0, cut) + "...";
+    }
+    return shown;
+}
+
+std::string RefusedReplyMessage(const TNetRFCReply& reply) {
+    const std::string text = reply.FormattedText();
+    if (!TrimBlanks(text).empty()) return text;
+    return "The server answered \"" + (reply.TextCode.empty() ? std::string("?") : reply.TextCode) +
+           "\" with no text.";
 }

@@ -12,6 +12,8 @@ constexpr std::size_t MaxLineLength = 16384;
 // any real server's (a long welcome text is a few KiB), low enough that a
 // server cannot exhaust the memory.
 constexpr std::size_t MaxReplySize = 1 << 20;
+// Lines of one reply, blank lines not counted: a welcome text has dozens.
+constexpr std::size_t MaxReplyLines = 4096;
 
 // True when a command line may go out: no CR, LF or NUL in it.
 bool IsSafeCommandLine(std::string_view line);
@@ -91,5 +93,13 @@ struct TPassiveAddress {
 };
 TPassiveAddress ParsePassiveReply(std::string_view firstTextLine);
 
-// The size in a 213 reply to SIZE, or -1 when it is not a number.
+// The size in a 213 reply to SIZE: the text of its last line when that is
+// decimal digits alone and fits 64 bits; -1 for anything else.
 long long ParseSizeReply(const std::vector<std::string>& text);
+
+// A reply for a message: its code and text on one line, control characters
+// as "?", at most about 200 characters.
+std::string ShownReply(const TNetRFCReply& reply);
+// The message of a refused reply: its text lines, or for a reply without
+// text one that names its code, so the message is never blank.
+std::string RefusedReplyMessage(const TNetRFCReply& reply);

@@ -192,6 +192,7 @@ int TNetTCPConnection::ReadReply(const TReplyCodes& accepted) {
             replyBytes += taken;
             if (replyBytes > MaxReplySize) fail(ENetReplyTooLong());
             if (collector.AddLine(*line)) break;
+            if (collector.Lines().size() > MaxReplyLines) fail(ENetReplyTooLong(ENetReplyTooLong::Lines{}));
             continue;
         }
         if (inputBuffer_.Size() + replyBytes > MaxReplySize) fail(ENetReplyTooLong());
@@ -209,7 +210,7 @@ int TNetTCPConnection::ReadReply(const TReplyCodes& accepted) {
     }
     lastReply_ = ParseReplyLines(collector.Lines());
     if (!accepted.empty() && std::find(accepted.begin(), accepted.end(), lastReply_.NumericCode) == accepted.end())
-        throw ENetProtocolReplyError(lastReply_.NumericCode, lastReply_.FormattedText());
+        throw ENetProtocolReplyError(lastReply_.NumericCode, RefusedReplyMessage(lastReply_));
     return lastReply_.NumericCode;
 }
 

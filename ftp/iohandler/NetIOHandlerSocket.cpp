@@ -1,6 +1,9 @@
 #include "ftp/iohandler/NetIOHandlerSocket.h"
 
 #include <algorithm>
+#include <cctype>
+#include <exception>
+#include <memory>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -23,6 +26,84 @@ constexpr std::chrono::milliseconds ConnectStepInterval{40};
 // The text kept for a failed connect: every error number is a failure, 10009
 // and 10038 (a descriptor closed or replaced under the connect) included.
 std::string ConnectErrorText(int err) { return err != 0 ? SocketErrorText(err) : std::string(); }
+
+// The name lookup of a connect, on a thread of its own: the platform's lookup
+// has no time-out of ours, and a resolver that never answers would freeze the
+// window that waits for it. The caller waits in steps, running the window's
+// step, within the connect time-out. A lookup cannot be cancelled: one that
+// outlives the wait finishes on its own thread and its result is dropped.
+class TNetLookup {
+public:
+    explicit TNetLookup(const std::string& host) : state_(std::make_shared<State>()) {
+        std::thread([state = state_, host] {
+            std::string ip;
+            std::exception_ptr failure;
+            try {
+                ip = TNetStack::ResolveHost(host);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::lock_guard lock(state->mutex);
+            state->ip = std::move(ip);
+            state->failure = failure;
+            state->finished = true;
+            state->done.notify_all();
+        }).detach();
+    }
+
+    bool WaitFinished(int ms) {
+        std::unique_lock lock(state_->mutex);
+        return state_->done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return state_->finished; });
+    }
+    // The address found; raises the lookup's error. Only once finished.
+    std::string Result() {
+        std::lock_guard lock(state_->mutex);
+        if (state_->failure) std::rethrow_exception(state_->failure);
+        return state_->ip;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        std::string ip;
+        std::exception_ptr failure;
+    };
+    std::shared_ptr<State> state_;
+};
+
+bool NeedsLookup(const std::string& host) {
+    std::string lower = host;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower != "localhost" && !TNetStack::IsDottedAddress(host);
+}
+
+int WaitStep() {
+    TNetAntiFreezeBase* af = TNetAntiFreezeBase::InForce();
+    return af ? std::min(std::max(1, af->IdleTimeOut), ConnectWaitStep) : ConnectWaitStep;
+}
+
+// The host's address, looked up within `timeoutMs` (none when not above 0),
+// which is reduced by the time the lookup took. Past it: "Connect timed out."
+std::string ResolveWithin(const std::string& host, int& timeoutMs) {
+    if (!NeedsLookup(host)) return TNetStack::ResolveHost(host);
+    const auto start = std::chrono::steady_clock::now();
+    TNetLookup lookup(host);
+    const int step = WaitStep();
+    while (!lookup.WaitFinished(step)) {
+        TNetAntiFreezeBase::DoProcess(true);
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (timeoutMs > 0 && spent >= timeoutMs) throw ENetConnectTimeout();
+    }
+    if (timeoutMs > 0) {
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        timeoutMs = std::max(1, timeoutMs - static_cast<int>(spent));
+    }
+    return lookup.Result();
+}
 
 // Waits for a connect under way; the waiting thread polls `Finished` and may
 // abandon it through the stop signal.
@@ -137,7 +218,7 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port, const
     binding_->Allocate();
     if (!UseNagle) binding_->SetNoDelay();
     binding_->Bind(boundIP, boundPort);
-    std::string ip = TNetStack::ResolveHost(host);
+    std::string ip = ResolveWithin(host, timeoutMs);
 
     // A server that answers at once (on this machine or a near network)
     // needs no connect thread and no wait.
@@ -156,8 +237,7 @@ void TNetIOHandlerSocket::ConnectClient(const std::string& host, int port, const
         return;
     }
 
-    TNetAntiFreezeBase* af = TNetAntiFreezeBase::InForce();
-    int step = af ? std::min(std::max(1, af->IdleTimeOut), ConnectWaitStep) : ConnectWaitStep;
+    const int step = WaitStep();
     TNetConnectThread connect(*binding_);
     int remaining = timeoutMs;
     bool finished = false;

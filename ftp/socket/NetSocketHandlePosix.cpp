@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ftp/socket/NetSockaddr.h"
 #include "ftp/socket/NetStack.h"
 
 // The socket calls on POSIX (NetSocketHandleWindows.cpp is the Winsock one).
@@ -21,21 +22,6 @@ namespace {
 int Fd(std::intptr_t s) { return static_cast<int>(s); }
 
 int LastError() { return TNetStack::TranslateErrno(errno); }
-
-sockaddr_in ToSockaddr(const TAddress& a) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(a.Port);
-    std::memcpy(&addr.sin_addr, a.Ip, 4);
-    return addr;
-}
-
-TAddress FromSockaddr(const sockaddr_in& addr) {
-    TAddress a;
-    std::memcpy(a.Ip, &addr.sin_addr, 4);
-    a.Port = ntohs(addr.sin_port);
-    return a;
-}
 
 }  // namespace
 
@@ -55,7 +41,7 @@ void SetNoDelay(std::intptr_t s) {
 }
 
 int Bind(std::intptr_t s, const TAddress& at) {
-    sockaddr_in addr = ToSockaddr(at);
+    sockaddr_in addr = TNetSockaddr::Make(at.Ip, at.Port);
 #ifdef IP_BIND_ADDRESS_NO_PORT
     // Let connect() pick the port so a busy machine can reuse local ports.
     if (at.Port == 0) {
@@ -75,7 +61,7 @@ int BeginNonBlocking(std::intptr_t s, int& saved) {
 void RestoreBlocking(std::intptr_t s, int saved) { fcntl(Fd(s), F_SETFL, saved); }
 
 int Connect(std::intptr_t s, const TAddress& to) {
-    sockaddr_in addr = ToSockaddr(to);
+    sockaddr_in addr = TNetSockaddr::Make(to.Ip, to.Port);
     if (::connect(Fd(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return 0;
     return errno == EINPROGRESS ? ConnectPending : LastError();
 }
@@ -124,12 +110,7 @@ long long Recv(std::intptr_t s, char* data, std::size_t size) {
 }
 
 bool AddressOf(std::intptr_t s, TEnd end, TAddress& out) {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    auto* name = reinterpret_cast<sockaddr*>(&addr);
-    if ((end == TEnd::Local ? getsockname(Fd(s), name, &len) : getpeername(Fd(s), name, &len)) != 0) return false;
-    out = FromSockaddr(addr);
-    return true;
+    return TNetSockaddr::Read<socklen_t>(Fd(s), end == TEnd::Peer, out.Ip, out.Port);
 }
 
 }  // namespace TNetSocketSystem

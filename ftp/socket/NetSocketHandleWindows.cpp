@@ -5,7 +5,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
+
+#include "ftp/socket/NetSockaddr.h"
 
 // The socket calls on Windows (NetSocketHandlePosix.cpp is the POSIX one):
 // Winsock 2, whose error numbers are the program's own. Readiness waits use
@@ -16,14 +17,6 @@ namespace TNetSocketSystem {
 namespace {
 
 SOCKET AsSocket(std::intptr_t s) { return static_cast<SOCKET>(s); }
-
-sockaddr_in ToSockaddr(const TAddress& a) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(a.Port);
-    std::memcpy(&addr.sin_addr, a.Ip, 4);
-    return addr;
-}
 
 void SetNonBlocking(SOCKET s, bool on) {
     u_long mode = on ? 1 : 0;
@@ -72,7 +65,7 @@ void SetNoDelay(std::intptr_t s) {
 }
 
 int Bind(std::intptr_t s, const TAddress& at) {
-    sockaddr_in addr = ToSockaddr(at);
+    sockaddr_in addr = TNetSockaddr::Make(at.Ip, at.Port);
     return ::bind(AsSocket(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : ::WSAGetLastError();
 }
 
@@ -85,7 +78,7 @@ int BeginNonBlocking(std::intptr_t s, int& saved) {
 void RestoreBlocking(std::intptr_t s, int) { SetNonBlocking(AsSocket(s), false); }
 
 int Connect(std::intptr_t s, const TAddress& to) {
-    sockaddr_in addr = ToSockaddr(to);
+    sockaddr_in addr = TNetSockaddr::Make(to.Ip, to.Port);
     if (::connect(AsSocket(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return 0;
     const int error = ::WSAGetLastError();
     return error == WSAEWOULDBLOCK ? ConnectPending : error;
@@ -143,14 +136,7 @@ long long Recv(std::intptr_t s, char* data, std::size_t size) {
 }
 
 bool AddressOf(std::intptr_t s, TEnd end, TAddress& out) {
-    sockaddr_in addr{};
-    int len = sizeof addr;
-    auto* name = reinterpret_cast<sockaddr*>(&addr);
-    if ((end == TEnd::Local ? ::getsockname(AsSocket(s), name, &len) : ::getpeername(AsSocket(s), name, &len)) != 0)
-        return false;
-    std::memcpy(out.Ip, &addr.sin_addr, 4);
-    out.Port = ntohs(addr.sin_port);
-    return true;
+    return TNetSockaddr::Read<int>(AsSocket(s), end == TEnd::Peer, out.Ip, out.Port);
 }
 
 }  // namespace TNetSocketSystem

@@ -164,6 +164,23 @@ TEST(Startup, ScanMessagesComeBeforeTheWindowAndTheListStaysClosedWhenEmpty) {
     EXPECT_FALSE(form.MemTable_Import.Active());
 }
 
+// Fifty refused names: one box before the window, naming the first few and
+// how many more; the good file is listed.
+TEST(Startup, RefusedNamesOfOneScanShowInOneBox) {
+    WindowFixture w;
+    w.WriteUsualSettings();
+    w.Folder().AddExtract("SALES061505.xml", StrToDate("06/15/05"));
+    for (int i = 10; i < 60; ++i) w.Folder().AddExtract("BAD" + std::to_string(i) + "\x01" "061505.xml", StrToDate("06/15/05"));
+    TForm1& form = w.Show();
+    ASSERT_EQ(w.Messages().shown.size(), 1u);
+    const std::string& box = w.Messages().shown[0];
+    EXPECT_EQ(box.rfind("error:\"BAD10\\x01061505.xml\" is not listed: its name holds control characters.\n", 0), 0u)
+        << box;
+    EXPECT_NE(box.find("\n... and 45 more files are not listed."), std::string::npos) << box;
+    ASSERT_EQ(form.MemTable_Import.Rows().size(), 1u);
+    EXPECT_EQ(form.MemTable_Import.Rows()[0].FileName, "SALES061505.xml");
+}
+
 TEST(Startup, WindowLooksAsDefined) {
     WindowFixture w;
     w.WriteUsualSettings();

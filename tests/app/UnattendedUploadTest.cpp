@@ -15,10 +15,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -29,7 +31,7 @@
 #include "AppTestSupport.h"
 #include "UploadTestSupport.h"
 #include "app/PartsProgressBar.h"
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tools/qeladmin/UploadStatus.h"
@@ -230,25 +232,53 @@ TEST(Unattended, ListsTheFilesItWouldSendAndSendsNothing) {
     EXPECT_EQ(s.LastCopy(), kLastCopyBefore);
 }
 
-TEST(Unattended, RebuildsAMissingFileLogIndexAsStartUpDoes) {
-    UploadFolder s;
-    s.w.Folder().AddFileLog(s.names[0], StrToDate("06/15/05"));   // sent before the last copy day
-    fs::remove(s.Folder() + "FileLog.CDX");
-    Command list({"upload", s.Folder(), "--list"});
+// Start-up rebuilds the file-log index when it is missing, and when it is
+// there but cannot be trusted (an empty file; the index of an earlier, empty
+// file log: it has no key for the records), which it reports.
+TEST(Unattended, RebuildsAMissingOrUntrustworthyFileLogIndexAsStartUpDoes) {
+    enum class Spoil { Remove, Empty, EarlierIndex };
+    for (Spoil spoil : {Spoil::Remove, Spoil::Empty, Spoil::EarlierIndex}) {
+        SCOPED_TRACE(int(spoil));
+        UploadFolder s;
+        const std::string cdx = s.Folder() + "FileLog.CDX";
+        std::string earlier;
+        {
+            std::ifstream in(cdx, std::ios::binary);
+            earlier.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        s.w.Folder().AddFileLog(s.names[0], StrToDate("06/15/05"));   // sent before the last copy day
+        if (spoil == Spoil::Remove) fs::remove(cdx);
+        else std::ofstream(cdx, std::ios::binary | std::ios::trunc) << (spoil == Spoil::Empty ? std::string() : earlier);
+        Command list({"upload", s.Folder(), "--list"});
 
-    EXPECT_EQ(list.Wait(), kUploadFinished);
-    bool indexMade = false;   // in the letter case the table layer gives it
-    for (const auto& entry : fs::directory_iterator(s.Folder()))
-        indexMade |= QString::fromStdString(entry.path().filename().string()).toLower() == "filelog.cdx";
-    EXPECT_TRUE(indexMade);
-    EXPECT_EQ(list.Out(), (Strings{s.names[1], s.names[2]}));   // the first one found through the new index
+        EXPECT_EQ(list.Wait(), kUploadFinished);
+        bool indexMade = false;   // in the letter case the table layer gives it
+        for (const auto& entry : fs::directory_iterator(s.Folder()))
+            indexMade |= QString::fromStdString(entry.path().filename().string()).toLower() == "filelog.cdx";
+        EXPECT_TRUE(indexMade);
+        EXPECT_EQ(list.Out(), (Strings{s.names[1], s.names[2]}));   // the first one found through the new index
+        if (spoil == Spoil::Remove) {
+            EXPECT_TRUE(list.Err().empty());
+        } else {
+            ASSERT_EQ(list.Err().size(), 1u);
+            EXPECT_EQ(list.Err()[0].rfind("FILELOG.DBF: its index could not be trusted and was rebuilt from the records (", 0), 0u)
+                << list.Err()[0];
+        }
+    }
 }
 
 TEST(Unattended, WrongArgumentsGiveTheUsage) {
-    for (const Strings& args : {Strings{"upload"}, Strings{"upload", "a", "b"}, Strings{"upload", "--all", "a"}}) {
+    const std::string usage = "usage: qeladmin upload DIR [--list] [--retries N] [--retry-wait SECONDS] [--record FILE]";
+    const std::pair<Strings, std::string> cases[] = {
+        {{"upload"}, "too few arguments"},
+        {{"upload", "a", "b"}, "too many arguments"},
+        {{"upload", "--all", "a"}, "unknown option \"--all\""},
+        {{"upload", "a", "--retries", "-1"}, "--retries takes a whole number from 0 to 100, not \"-1\""},
+    };
+    for (const auto& [args, reason] : cases) {
         Command run(args);
         EXPECT_EQ(run.Wait(), kUploadUsage);
-        EXPECT_EQ(run.Err(), Strings{"usage: qeladmin upload DIR [--list]"});
+        EXPECT_EQ(run.Err(), (Strings{"qeladmin upload: " + reason, usage}));
     }
 }
 
@@ -419,6 +449,135 @@ TEST_P(UnattendedFailure, SaysWhyEndsWithItsStatusAndMarksNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnattendedFailure, ::testing::ValuesIn(FailureCases()),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+// ---- against a scripted server: what a real one will not do on demand -------
+
+// The login file for the scripted server's port, written by `qeladmin login`
+// with `options` (e.g. "--confirm 226").
+void LoginToPort(UploadFolder& s, int port, const std::string& remoteFolder, const std::string& options = {}) {
+    Shell("printf '%s\\n' secret | " + std::string(QZ_QELADMIN) + " login " + Quoted(s.Folder()) +
+          " ABC 127.0.0.1 hotel -" + (remoteFolder.empty() ? "" : " " + Quoted(remoteFolder)) + " --port " +
+          std::to_string(port) + (options.empty() ? "" : " " + options) + " 2>&1");
+}
+
+// One file stored; the final reply and, when not empty, the reply to SIZE.
+void AppendStore(std::vector<ScriptStep>& script, const std::string& finalReply, const std::string& sizeReply) {
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", ScriptStep::Action::ReceiveData));
+    script.push_back(ScriptStep{false, finalReply + "\r\n", ScriptStep::Action::None});
+    if (!sizeReply.empty()) script.push_back(Answer(sizeReply));
+}
+
+struct ScriptedCase {
+    const char* title = "";
+    Strings files;                   // extract names, each of 10 bytes
+    std::string remoteFolder;
+    std::string options;             // of qeladmin login
+    std::vector<ScriptStep> afterLogIn;
+    int status = 0;
+    Strings lines;                   // standard error
+    Strings marked;                  // file-log names afterwards
+    std::string uploadedBy = "XXX";  // of every audit row
+};
+std::ostream& operator<<(std::ostream& out, const ScriptedCase& c) { return out << c.title; }
+
+std::vector<ScriptedCase> ScriptedCases() {
+    const std::string tooLong = std::string(91, 'L') + "061505.xml";   // 101 characters
+    std::vector<ScriptedCase> cases;
+    auto add = [&](const char* title, auto&& tweak) {
+        ScriptedCase c;
+        c.title = title;
+        tweak(c);
+        cases.push_back(c);
+    };
+    add("SizeRefusedMarksNothing", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "550 No such file.");
+        c.status = kUploadTransferFailed;
+        c.lines = {"F1061505.xml is not confirmed on the server: it answered SIZE with \"550 No such file.\"."};
+    });
+    add("AbortedThen226MarksNothing", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.afterLogIn = {Answer("227 Entering Passive Mode ({PASV})."),
+                        Answer("150 Ok to send data.", ScriptStep::Action::ReceiveData),
+                        ScriptStep{false, "426 Transfer aborted.\r\n226 Transfer complete.\r\n", ScriptStep::Action::None}};
+        c.status = kUploadTransferFailed;
+        c.lines = {"F1061505.xml is not confirmed on the server: it answered the transfer with \"426 Transfer "
+                   "aborted.\", then \"226 Transfer complete.\"."};
+    });
+    add("Confirm226TrustsTheFinalReplyAndSaysSo", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.options = "--confirm 226";
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "");
+        c.lines = {"All Finished!"};
+        c.marked = {"F1061505.xml"};
+        c.uploadedBy = "226";
+    });
+    add("ReplyWithoutTextNamesItsCode", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.remoteFolder = "incoming";
+        c.afterLogIn = {Answer("550")};
+        c.status = kUploadConnectFailed;
+        c.lines = {"The server answered \"550\" with no text."};
+    });
+    add("PassiveReplyWithoutPortIsATransferFailure", [](ScriptedCase& c) {
+        c.files = {"F1061505.xml"};
+        c.afterLogIn = {Answer("227 Entering Passive Mode (127,0,0,1,7)")};
+        c.status = kUploadTransferFailed;
+        c.lines = {"'' is not a valid integer value."};
+    });
+    add("LongNameSentWholeNeverTheFileOfItsCutName", [](ScriptedCase& c) {
+        c.files = {"VERYLONGEXTRACTNAME_061505.xml"};
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "213 10");
+        c.lines = {"All Finished!"};
+        c.marked = {"VERYLONGEXTRACTNAME_061505.xml"};
+    });
+    add("LeftOutFilesNeverStopTheRest", [&](ScriptedCase& c) {
+        c.files = {"A061505.xml", "GSE_A061505.xml", "gse_a061505.xml", tooLong};
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "213 10");
+        AppendStore(c.afterLogIn, "226 Transfer complete.", "213 10");
+        c.status = kUploadLeftOut;
+        c.lines = {"\"" + tooLong + "\" is not listed: its name is longer than the 100 characters the file log holds. "
+                   "\"gse_a061505.xml\" is not listed: its name differs from \"GSE_A061505.xml\" only in letter case.",
+                   "All Finished!"};
+        c.marked = {"A061505.xml", "GSE_A061505.xml"};
+    });
+    return cases;
+}
+
+class UnattendedScripted : public ::testing::TestWithParam<ScriptedCase> {};
+
+TEST_P(UnattendedScripted, SaysWhatHappenedAndMarksOnlyWhatTheServerConfirmed) {
+    const ScriptedCase& c = GetParam();
+    std::vector<ScriptStep> script = LoggedIn();
+    script.insert(script.end(), c.afterLogIn.begin(), c.afterLogIn.end());
+    ScriptedFtpServer server(script);
+    UploadFolder s(0);
+    for (const std::string& name : c.files) s.AddFile(name, std::string(10, 'x'));
+    // A regular file named as the transfer list once cut a long name: it
+    // must never be sent in the long name's place.
+    std::ofstream(fs::path(s.w.Folder().SourcePath()) / "VERYLONGEXTRACTNAME_06150", std::ios::binary) << "other";
+    LoginToPort(s, server.Port(), c.remoteFolder, c.options);
+
+    Command run(s.UploadArgs());
+
+    EXPECT_EQ(run.Wait(), c.status);
+    EXPECT_EQ(run.Err(), c.lines);
+    EXPECT_EQ(server.Failure(), "");
+    Strings marked;
+    for (const Strings& record : s.FileLog()) marked.push_back(record.size() > 1 ? record[1] : "<none>");
+    EXPECT_EQ(marked, c.marked);
+    for (const Strings& row : s.UpLog()) EXPECT_EQ(row.back(), c.uploadedBy);
+    Strings stored;
+    for (const std::string& command : server.Commands())
+        if (command.rfind("STOR ", 0) == 0) stored.push_back(command.substr(5));
+    for (const std::string& name : stored)
+        EXPECT_NE(std::find(c.files.begin(), c.files.end(), name), c.files.end()) << "sent: " << name;
+    EXPECT_EQ(server.Data().find("other"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnattendedScripted, ::testing::ValuesIn(ScriptedCases()),
                          [](const auto& info) { return std::string(info.param.title); });
 
 TEST(UnattendedLock, TheSecondCommandOnAFolderRefusesAndNothingIsSentTwice) {

@@ -21,7 +21,7 @@
 #include "app/PartsProgressBar.h"
 #include "app/TransferGrid.h"
 #include "app/TransferListModel.h"
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "upload/LoginCrypt.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "upload/LoginCrypt.h"
 
 namespace fs = std::filesystem;

@@ -19,7 +19,7 @@
 #include "AppTestSupport.h"
 #include "UploadTestSupport.h"
 #include "app/PartsProgressBar.h"
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "upload/UploadRun.h"
@@ -281,6 +281,28 @@ TEST_P(UploadWindowFailure, StopsWithTheErrorAndMarksNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, UploadWindowFailure, ::testing::ValuesIn(FailureCases()),
                          [](const auto& info) { return std::string(info.param.title); });
+
+// A name, a path or server text is shown as it is, never as markup: a file
+// named like rich text must not show underlined and italic.
+TEST(UploadWindow, NamesInTheStatusLabelAreShownAsPlainText) {
+    std::vector<ScriptStep> script = LoggedIn();
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("553 <b>Could not</b> create file."));
+    ScriptedFtpServer server(script);
+    UploadWindow u;
+    u.AddFile("<u><i>DONE061505.xml", "x");
+    WriteLoginFile(u.w.Folder().Path());
+    TForm1& form = u.Show();
+    form.NetFTP1.SetPort(server.Port());
+
+    u.PressUpload();
+
+    EXPECT_EQ(form.Label3->text().toStdString(), "Uploading <u><i>DONE061505.xml");
+    for (const QLabel* label : form.findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    EXPECT_EQ(u.w.Messages().shown, Strings{"report:<b>Could not</b> create file.\r\n"});
+    EXPECT_TRUE(u.FileLog().empty());
+}
 
 // The user's events while the client waits for the server's reply to USER.
 struct DuringWait {

@@ -7,9 +7,9 @@
 #include <map>
 #include <sstream>
 
-#include "data/DbfKeyExpression.h"
-#include "data/LocalTables.h"
-#include "data/TextCase.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfKeyExpression.h"
+#include "data/values/TextCase.h"
 #include "tests/data/TestSupport.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "rtl/Exceptions.h"
 
 namespace {

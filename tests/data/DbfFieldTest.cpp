@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "tests/data/TestSupport.h"
 
 namespace {

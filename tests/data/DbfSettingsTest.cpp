@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "data/DateTime.h"
-#include "data/DbfSettings.h"
+#include "data/table/DbfSettings.h"
+#include "data/values/DateTime.h"
 
 namespace {
 

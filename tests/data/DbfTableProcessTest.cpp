@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "data/storage/OsFile.h"
+#include "data/table/DbfTable.h"
 #include "tests/data/FileLogTableFixture.h"
 #include "tests/data/TestSupport.h"
 
@@ -33,10 +33,7 @@ TEST_F(FileLogTable, EditStartsFromTheRecordAsAnotherProcessLeftIt) {
         int code = 1;
         try {
             TDbfTable other("DbfOther");
-            other.SetDatabaseName(dir.str());
-            other.SetTableName("FILELOG.DBF");
-            other.SetIndexName("FILENAME");
-            other.Open();
+            OpenOther(other);
             if (other.Seek("A.xml", true)) {
                 other.Edit();
                 other.WriteText("COPIED", "NO");

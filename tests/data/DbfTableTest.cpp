@@ -5,10 +5,10 @@
 
 #include <functional>
 
-#include "data/DbfTable.h"
-#include "data/DynamicConnList.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "data/storage/OsFile.h"
+#include "data/table/DbfTable.h"
+#include "data/table/DynamicConnList.h"
 #include "tests/data/FileLogTableFixture.h"
 #include "tests/data/TestSupport.h"
 
@@ -404,10 +404,7 @@ TEST_F(FileLogTable, EditHoldsARecordLockInSharedMode) {
             int code = 0;
             try {
                 TDbfTable other("DbfOther");
-                other.SetDatabaseName(dir.str());
-                other.SetTableName("FILELOG.DBF");
-                other.SetIndexName("FILENAME");
-                other.Open();
+                OpenOther(other);
                 if (!other.Seek(name, true)) return 3;
                 try {
                     other.Edit();

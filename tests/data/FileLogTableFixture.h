@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 #include "tests/data/TestSupport.h"
 
 namespace testsupport {
@@ -46,6 +46,13 @@ protected:
         log.SetTableName("FILELOG.DBF");
         log.SetIndexName(tag);
         log.Open();
+    }
+    // Another handle on the same file log, as another program would have.
+    void OpenOther(TDbfTable& other) const {
+        other.SetDatabaseName(dir.str());
+        other.SetTableName("FILELOG.DBF");
+        other.SetIndexName("FILENAME");
+        other.Open();
     }
     std::filesystem::path dbf() const { return dir.path() / "FILELOG.DBF"; }
     uint32_t Count() const { return testsupport::RecordCount(dbf()); }

@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "rtl/PathNames.h"
 #include "rtl/Utf8Path.h"
 #include "tests/data/TestSupport.h"

@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "data/FileNames.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/values/FileNames.h"
 #include "tests/data/TestSupport.h"
 
 namespace {
@@ -14,6 +14,18 @@ using testsupport::Quote;
 using testsupport::RunCommand;
 
 std::string Qeladmin(const std::string& args) { return Quote(QZ_QELADMIN) + " " + args; }
+
+// The program's file-log update works on the folder's FILELOG: the row it
+// stores is found by its index.
+void ExpectFileLogTakesARow(const std::string& folder) {
+    TDbfTable fileLog("DbfFileLog");
+    fileLog.SetDatabaseName(folder);
+    fileLog.SetTableName(kFileLogTableName);
+    fileLog.SetIndexName(kFileLogTag);
+    fileLog.Open();
+    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
+    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+}
 
 TEST(QelAdminInit, WritesTheThreeTablesAndTheFileLogIndex) {
     testsupport::TempDir dir;
@@ -30,13 +42,7 @@ TEST(QelAdminInit, WritesTheThreeTablesAndTheFileLogIndex) {
     EXPECT_EQ(tag.exitCode, 0) << tag.output;
 
     // The program's own sequences work on what init wrote.
-    TDbfTable fileLog("DbfFileLog");
-    fileLog.SetDatabaseName(dir.str());
-    fileLog.SetTableName(kFileLogTableName);
-    fileLog.SetIndexName(kFileLogTag);
-    fileLog.Open();
-    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
-    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+    ExpectFileLogTakesARow(dir.str());
     TDbfTable settings("DbfZAVSys");
     settings.SetDatabaseName(dir.str());
     settings.SetTableName(kSettingsTableName);
@@ -60,13 +66,7 @@ TEST(QelAdminInit, MakesTheJournalsBesideTheTables) {
     const auto kept = RunCommand(Qeladmin("init --journals " + Quote(dir.str())));
     ASSERT_EQ(kept.exitCode, 0) << kept.output;
     for (const auto& name : tables) EXPECT_TRUE(fs::exists(dir.path() / (name + ".qzj"))) << name;
-    TDbfTable fileLog("DbfFileLog");
-    fileLog.SetDatabaseName(dir.str());
-    fileLog.SetTableName(kFileLogTableName);
-    fileLog.SetIndexName(kFileLogTag);
-    fileLog.Open();
-    UpdateFileLog(fileLog, {EncodeDate(2005, 6, 15), "061505.xml", "06/15/05"});
-    EXPECT_TRUE(fileLog.Seek("061505.xml", true));
+    ExpectFileLogTakesARow(dir.str());
 }
 
 TEST(QelAdminInit, RefusesToOverwriteExistingTables) {
@@ -112,7 +112,7 @@ TEST(QelAdminDump, PrintsHeaderFieldsAndRecordsInTagOrder) {
     const std::string dbf = Quote((dir.path() / "FILELOG.DBF").string());
     const auto plain = RunCommand(Qeladmin("dump " + dbf));
     ASSERT_EQ(plain.exitCode, 0) << plain.output;
-    for (const char* part : {"version: 0x03", "records: 3", "header length: 161", "record length: 45", "FILENAME   C  25",
+    for (const char* part : {"version: 0x03", "records: 3", "header length: 161", "record length: 120", "FILENAME   C 100",
                              "tag: FILENAME", "  1\t20050615\tC.xml\t20050615\tYES", "* 3\t20050615\tB.xml"})
         EXPECT_NE(plain.output.find(part), std::string::npos) << part << "\n" << plain.output;
     const auto ordered = RunCommand(Qeladmin("dump " + dbf + " --tag filename"));

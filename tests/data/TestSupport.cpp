@@ -8,12 +8,7 @@ TempDir::~TempDir() {
 }
 
 xbase::FieldInfo Field(const char* name, char type, uint16_t width, uint8_t decimals) {
-    xbase::FieldInfo f;
-    f.name = name;
-    f.type = type;
-    f.width = width;
-    f.decimals = decimals;
-    return f;
+    return {name, type, width, decimals};
 }
 
 std::vector<xbase::FieldInfo> FileLogFields() {

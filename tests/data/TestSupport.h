@@ -25,7 +25,9 @@ private:
 
 xbase::FieldInfo Field(const char* name, char type, uint16_t width, uint8_t decimals = 0);
 
-// The file log as qeladmin init lays it out.
+// The file log as program folders made before FILENAME was widened hold it
+// (FILENAME 25; qeladmin init now makes it 100), and the other tables as
+// qeladmin init lays them out.
 std::vector<xbase::FieldInfo> FileLogFields();
 std::vector<xbase::FieldInfo> SettingsFields();
 std::vector<xbase::FieldInfo> UpLogFields();

@@ -47,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"MultiLineGreeting", "220-first\r\n220-second\r\n220 ready\r\n", 220, "220", {"first", "second", "ready"}},
         ReplyCase{"EndsWithBareCode", "230-Welcome\r\nmore text\r\n230\r\n", 230, "230", {"Welcome", " text", ""}},
         ReplyCase{"EndsWithCodeAndBlank", "230-Welcome\r\n230 \r\n", 230, "230", {"Welcome", ""}},
-        ReplyCase{"ShortContinuationEnds", "230-Welcome\r\n  ok\r\n230 Done\r\n", 230, "230", {"Welcome", ""}},
+        ReplyCase{"ShortLinesAreText", "230-Welcome\r\n  ok\r\n--\r\n230 Done\r\n", 230, "230", {"Welcome", "", "", "Done"}},
+        ReplyCase{"OtherCodeIsText", "226-a\r\n213 10\r\n226 b\r\n", 226, "226", {"a", "10", "b"}},
         ReplyCase{"EndMarkerIgnoresCase", "abc-x\r\nABC done\r\n", 0, "abc", {"x", "done"}},
         ReplyCase{"BlankLinesSkipped", "\r\n   \r\n\t\n220 ok\r\n", 220, "220", {"ok"}},
         ReplyCase{"BlankLinesInsideSkipped", "230-a\r\n\r\n230 b\r\n", 230, "230", {"a", "b"}},
@@ -60,6 +61,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReplyTest, RefusedReplyMessageIsTheTextWithLineEnds) {
     TNetRFCReply reply = ParseOneReply("230-Welcome\r\n230 Done\r\n");
     EXPECT_EQ(reply.FormattedText(), "Welcome\r\nDone\r\n");
+    EXPECT_EQ(RefusedReplyMessage(reply), "Welcome\r\nDone\r\n");
+}
+
+TEST(ReplyTest, RefusedReplyWithoutTextNamesItsCode) {
+    EXPECT_EQ(RefusedReplyMessage(ParseOneReply("550\r\n")), "The server answered \"550\" with no text.");
+    EXPECT_EQ(RefusedReplyMessage(ParseOneReply("550    \r\n")), "The server answered \"550\" with no text.");
+}
+
+TEST(ReplyTest, ShownReplyIsOneBoundedLineWithoutControls) {
+    EXPECT_EQ(ShownReply(ParseOneReply("213-size\r\n213 50000\r\n")), "213 size 50000");
+    EXPECT_EQ(ShownReply(ParseOneReply("550 a\x1b[2Jb\r\n")), "550 a?[2Jb");
+    EXPECT_EQ(ShownReply(ParseOneReply("550 " + std::string(5000, 'x') + "\r\n")).size(), 203u);
+    std::string accented;
+    for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
+    EXPECT_EQ(ShownReply(ParseOneReply("550 " + accented + "\r\n")), "550 " + accented.substr(0, 196) + "...");
 }
 
 struct LineLengthCase {
@@ -194,9 +210,16 @@ TEST_P(SizeReplyTest, ReadsTheNumber) { EXPECT_EQ(ParseSizeReply(GetParam().text
 INSTANTIATE_TEST_SUITE_P(Size, SizeReplyTest,
                          testing::Values(SizeCase{"Plain", {"1024"}, 1024}, SizeCase{"Zero", {"0"}, 0},
                                          SizeCase{"Large", {"68719476736"}, 68719476736LL},
-                                         SizeCase{"AfterBlank", {"size 77"}, 77},
+                                         SizeCase{"LeadingZeros", {"0077"}, 77},
+                                         SizeCase{"TextBeforeNumber", {"size 77"}, -1},
                                          SizeCase{"NotNumber", {"big"}, -1}, SizeCase{"Empty", {""}, -1},
-                                         SizeCase{"TwoLines", {"1", "2"}, -1}),
+                                         SizeCase{"MultiLineEndLine", {"size", "50000"}, 50000},
+                                         SizeCase{"MultiLineEndLineEmpty", {"50000", ""}, -1},
+                                         SizeCase{"Signed", {"+5"}, -1}, SizeCase{"Negative", {"-5"}, -1},
+                                         SizeCase{"Exponent", {"1e9"}, -1}, SizeCase{"Hex", {"0x10"}, -1},
+                                         SizeCase{"Past64Bits", {"99999999999999999999"}, -1},
+                                         SizeCase{"Max64Bits", {"9223372036854775807"}, 9223372036854775807LL},
+                                         SizeCase{"Unit", {"50000 bytes"}, -1}),
                          [](const testing::TestParamInfo<SizeCase>& info) { return info.param.name; });
 
 struct DottedCase {

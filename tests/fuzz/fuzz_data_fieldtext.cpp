@@ -5,8 +5,8 @@
 #include <span>
 #include <string_view>
 
-#include "data/DateTime.h"
-#include "data/DbfFieldCodec.h"
+#include "data/table/DbfFieldCodec.h"
+#include "data/values/DateTime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "ProgramFolder.h"
-#include "data/DbfSettings.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfSettings.h"
+#include "data/table/DbfTable.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
@@ -55,11 +55,20 @@ struct ScanCase {
     std::vector<LoggedSpec> logged{};
     std::vector<RowSpec> rows{};
     std::vector<std::string> messages{};
+    bool caseSensitiveFolder = false;   // the case needs two names differing only in letter case
 };
 
 std::ostream& operator<<(std::ostream& out, const ScanCase& c) { return out << c.title; }
 
 const std::string kLongName = "VERYLONGEXTRACTNAME_061505.xml";
+// 60 characters in 110 bytes of UTF-8.
+const std::string kAccentedName = [] {
+    std::string name;
+    for (int i = 0; i < 50; ++i) name += "\xC3\xA9";
+    return name + "061505.xml";
+}();
+// 101 characters: one more than the file log's FILENAME holds.
+const std::string kTooLongName = std::string(91, 'L') + "061505.xml";
 
 std::vector<ScanCase> Cases() {
     return {
@@ -106,10 +115,25 @@ std::vector<ScanCase> Cases() {
                   {"C061505.xml", "No", nullptr, "06/15/05"},
                   {"D-odd-too.xml", "No", nullptr, "06/15/05"},
                   {"E061505.xml", "No", nullptr, "06/15/05"}},
-         .messages = {"plain:Invalid Date!", "plain:Invalid Date!"}},
-        {.title = "LongNameCutTo25",
+         .messages = {"plain:Invalid Date!"}},   // once a scan, however many
+        {.title = "LongNameListedWhole",
          .extracts = {{kLongName, At("06/15/05")}},
-         .rows = {{kLongName.substr(0, 25), "No", nullptr, "06/15/05"}}},
+         .rows = {{kLongName, "No", nullptr, "06/15/05"}}},
+        {.title = "WidthCountsCharactersNotBytes",
+         .extracts = {{kAccentedName, At("06/15/05")}},
+         .rows = {{kAccentedName, "No", nullptr, "06/15/05"}}},
+        {.title = "NameTheFileLogCannotHoldIsLeftOutAlone",
+         .extracts = {{kTooLongName, At("06/15/05")}, {"B061505.xml", At("06/15/05")}},
+         .rows = {{"B061505.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"error:\"" + kTooLongName +
+                      "\" is not listed: its name is longer than the 100 characters the file log holds."}},
+        {.title = "NamesDifferingOnlyInCaseTheLaterIsLeftOut",
+         .extracts = {{"GSE_A061505.xml", At("06/15/05")}, {"gse_a061505.xml", At("06/15/05")},
+                      {"H061505.xml", At("06/15/05")}},
+         .rows = {{"GSE_A061505.xml", "No", nullptr, "06/15/05"}, {"H061505.xml", "No", nullptr, "06/15/05"}},
+         .messages = {"error:\"gse_a061505.xml\" is not listed: its name differs from \"GSE_A061505.xml\" only "
+                      "in letter case."},
+         .caseSensitiveFolder = true},
         {.title = "LoggedFileAgainstLastCopy",
          .lastCopy = "06/16/05",
          .extracts = {{"DAYBEFORE061505.xml", At("06/15/05", 23, 59)},
@@ -156,13 +180,7 @@ protected:
     void TearDown() override { std::filesystem::current_path(previousDir_); }
 
     void OpenTables() {
-        settings_.SetTableName("ZAVSYS.DBF");
-        settings_.SetDatabaseName(folder_.Path());
-        settings_.Open();
-        fileLog_.SetTableName("FILELOG.DBF");
-        fileLog_.SetDatabaseName(folder_.Path());
-        fileLog_.SetIndexName("FILENAME");
-        fileLog_.Open();
+        folder_.OpenTables(settings_, fileLog_);
     }
 
     std::filesystem::path previousDir_;
@@ -178,6 +196,10 @@ TEST_P(ExtractScanTest, ListsTheExpectedRows) {
     folder_.WriteSettings({"ABC", "ABC", c.pms, c.lastCopy, folder_.SourcePath(), ""});
     for (const LoggedSpec& l : c.logged) folder_.AddFileLog(l.name, StrToDate(l.date));
     for (const ExtractSpec& e : c.extracts) folder_.AddExtract(e.name, e.modified);
+    if (c.caseSensitiveFolder &&
+        static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder_.SourcePath()),
+                                               std::filesystem::directory_iterator())) < c.extracts.size())
+        GTEST_SKIP() << "this file system holds one file for names differing only in letter case";
     std::filesystem::create_directory(folder_.SourcePath() + "SUBFOLDER061505.xml");
     OpenTables();
 

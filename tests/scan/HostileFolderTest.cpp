@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ProgramFolder.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "scan/ExtractListing.h"
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
@@ -35,13 +35,7 @@ protected:
     void SetUp() override {
         previousDir_ = fs::current_path();
         folder_.WriteSettings({"ABC", "ABC", "OnQ", "", folder_.SourcePath(), ""});
-        settings_.SetTableName("ZAVSYS.DBF");
-        settings_.SetDatabaseName(folder_.Path());
-        settings_.Open();
-        fileLog_.SetTableName("FILELOG.DBF");
-        fileLog_.SetDatabaseName(folder_.Path());
-        fileLog_.SetIndexName("FILENAME");
-        fileLog_.Open();
+        folder_.OpenTables(settings_, fileLog_);
     }
     void TearDown() override { fs::current_path(previousDir_); }
 
@@ -72,10 +66,24 @@ TEST_F(HostileFolder, NamesWithControlCharactersAreLeftOutAndNamed) {
     Scan(folder_.SourcePath());
 
     EXPECT_EQ(Listed(), (Strings{"A010126.xml", "Z010126.xml"}));
+    // One message for the scan, a line a name.
     EXPECT_EQ(messages_.shown,
-              (Strings{"error:\"B\\x01\\x7F010126.xml\" is not listed: its name holds control characters.",
-                       "error:\"C\\t010126.xml\" is not listed: its name holds control characters.",
-                       "error:\"a\\r\\nDELE victim 010126.xml\" is not listed: its name holds control characters."}));
+              (Strings{"error:\"B\\x01\\x7F010126.xml\" is not listed: its name holds control characters.\n"
+                       "\"C\\t010126.xml\" is not listed: its name holds control characters.\n"
+                       "\"a\\r\\nDELE victim 010126.xml\" is not listed: its name holds control characters."}));
+}
+
+TEST_F(HostileFolder, FiftyRefusedNamesGiveOneMessageWithTheFirstFewAndHowManyMore) {
+    Add("A010126.xml");
+    for (int i = 10; i < 60; ++i) Add("B" + std::to_string(i) + "\x01" "010126.xml");
+
+    Scan(folder_.SourcePath());
+
+    EXPECT_EQ(Listed(), (Strings{"A010126.xml"}));
+    std::string expected = "error:";
+    for (int i = 10; i < 15; ++i)
+        expected += "\"B" + std::to_string(i) + "\\x01010126.xml\" is not listed: its name holds control characters.\n";
+    EXPECT_EQ(messages_.shown, (Strings{expected + "... and 45 more files are not listed."}));
 }
 
 TEST_F(HostileFolder, OnlyAFileWithAControlCharacterMeansNoFilesToCopy) {

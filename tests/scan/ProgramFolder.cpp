@@ -7,7 +7,8 @@
 #include <stdexcept>
 
 #include "ProgramFolderSystem.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
+#include "rtl/Utf8Path.h"
 
 namespace qztest {
 
@@ -53,7 +54,8 @@ void ProgramFolder::AddFileLog(const std::string& fileName, TDateTime date) {
 }
 
 void ProgramFolder::AddExtract(const std::string& name, TDateTime modified) const {
-    const std::filesystem::path file = std::filesystem::path(SourcePath()) / name;
+    // Names are UTF-8, as the program holds them.
+    const std::filesystem::path file = PathFromUtf8(SourcePath()) / PathFromUtf8(name);
     std::ofstream(file) << "<extract/>\n";
     SetModified(file, modified);
 }
@@ -89,6 +91,16 @@ void SetModified(const std::filesystem::path& file, TDateTime modified) {
     tm.tm_isdst = -1;
     const std::time_t when = std::mktime(&tm);
     SetFileModified(file, when);
+}
+
+void ProgramFolder::OpenTables(TDbfTable& settings, TDbfTable& fileLog) const {
+    settings.SetTableName("ZAVSYS.DBF");
+    settings.SetDatabaseName(Path());
+    settings.Open();
+    fileLog.SetTableName("FILELOG.DBF");
+    fileLog.SetDatabaseName(Path());
+    fileLog.SetIndexName("FILENAME");
+    fileLog.Open();
 }
 
 }  // namespace qztest

@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
+
+class TDbfTable;
 
 namespace qztest {
 
@@ -33,6 +35,9 @@ public:
     // Reads a settings field back through a fresh table object.
     std::string ReadSetting(const std::string& field) const;
     bool HasSettingsRecord() const;
+    // Opens the settings table and the file log (by FILENAME) in this folder,
+    // as the program's start-up does.
+    void OpenTables(TDbfTable& settings, TDbfTable& fileLog) const;
 
 private:
     std::filesystem::path root_;

@@ -2,7 +2,7 @@
 // as the window does.
 #include <gtest/gtest.h>
 
-#include "data/DbfSettings.h"
+#include "data/table/DbfSettings.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

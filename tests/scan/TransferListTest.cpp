@@ -1,7 +1,7 @@
 // The in-memory transfer list: closed and open, cutting, current row, deletes.
 #include <gtest/gtest.h>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "scan/TransferList.h"
 
 namespace {
@@ -24,13 +24,13 @@ TEST(TransferList, ClosedListRefusesFirstAndCount) {
     EXPECT_THROW(list.RecordCount(), EDatabaseError);
 }
 
-TEST(TransferList, AppendOpensCutsAndMakesTheRowCurrent) {
+TEST(TransferList, AppendOpensKeepsTheWholeNameAndMakesTheRowCurrent) {
     TTransferList list;
     list.Append(Row("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123.xml", "Yesterday"));
     ASSERT_TRUE(list.Active());
     EXPECT_EQ(list.RecordCount(), 1u);
     EXPECT_EQ(list.RecNo(), 1);
-    EXPECT_EQ(list.ReadText("filename"), "ABCDEFGHIJKLMNOPQRSTUVWXY");
+    EXPECT_EQ(list.ReadText("filename"), "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123.xml");   // the file to send, never a cut name
     EXPECT_EQ(list.ReadText("COPIED"), "Yes");
     EXPECT_EQ(list.ReadText("DATE"), "06/15/05");
     EXPECT_EQ(list.ReadDate("DATE"), StrToDate("06/15/05"));   // the time of day is dropped

@@ -48,16 +48,6 @@ private:
     FILE* pipe_ = nullptr;
 };
 
-int codeOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const XbaseError& e) {
-        return e.code();
-    }
-    return kOk;
-}
-
 struct HeldLock {
     const char* what;
     bool indexed;      // a table with its structural index, or a plain one

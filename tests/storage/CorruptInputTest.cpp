@@ -31,6 +31,22 @@ constexpr size_t kTagHeader = 1536;
 
 uint32_t rootOf(const Bytes& cdx) { return xbase::bytes::le32(cdx.data() + kTagHeader); }
 
+// Points the leaf at `leaf` to two empty leaves (copies of it, with no
+// keys) added at the end of the file, which point at each other: a walk
+// that skips empty leaves would go round them for ever.
+void loopOfEmptyLeavesAfter(Bytes& b, uint32_t leaf)
+{
+    const uint32_t a = uint32_t(b.size()), c = a + 512;
+    for (uint32_t page : {a, c}) {
+        b.insert(b.end(), b.begin() + leaf, b.begin() + leaf + 512);
+        b[page] = 2;   // a leaf, not a root
+        b[page + 2] = b[page + 3] = 0;
+        xbase::bytes::putLe32(b.data() + page + 4, page == a ? leaf : a);
+        xbase::bytes::putLe32(b.data() + page + 8, page == a ? c : a);
+    }
+    xbase::bytes::putLe32(b.data() + leaf + 8, a);
+}
+
 const Damage kDamages[] = {
     {"table shorter than a header", false, [](Bytes& b) { b.resize(10); }, kCorruptTable, "too short"},
     {"unknown version byte", false, [](Bytes& b) { b[0] = 0x77; }, kCorruptTable, "version"},
@@ -62,6 +78,10 @@ const Damage kDamages[] = {
          const uint32_t leaf = xbase::bytes::be32(b.data() + rootOf(b) + 12 + 25 + 4);
          xbase::bytes::putLe32(b.data() + leaf + 8, leaf);
      },
+     kCorruptIndex, "loop"},
+    {"two empty leaves pointing at each other", true,
+     [](Bytes& b) { loopOfEmptyLeavesAfter(b, xbase::bytes::be32(b.data() + rootOf(b) + 12 + 25 + 4)); }, kCorruptIndex, "loop"},
+    {"two empty leaves pointing at each other behind the tag directory", true, [](Bytes& b) { loopOfEmptyLeavesAfter(b, 1024); },
      kCorruptIndex, "loop"},
     {"leaf siblings out of order", true,
      [](Bytes& b) {

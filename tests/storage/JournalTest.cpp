@@ -308,3 +308,65 @@ TEST(Journal, EarlierFormatIsFinished)
 }
 
 }  // namespace
+
+namespace {
+
+// Three confirmed updates after a checkpoint, then a restart that lost their
+// in-place writes, with the second's journal record damaged. The first and
+// every later update that touches none of its bytes come back; the damage is
+// reported, with the later updates left out because they depend on it.
+struct DamagedCase {
+    const char* what;
+    uint32_t thirdRewrites;   // the record the third update changes
+    const char* said;
+};
+
+}  // namespace
+
+TEST(Journal, ADamagedRecordIsReportedAndOnlyLaterUpdatesIndependentOfItAreReplayed)
+{
+    for (const DamagedCase& c : {DamagedCase{"the third changes another record", 3, "is damaged and was not written again"},
+                                 DamagedCase{"the third changes the same record", 2, "neither were 1 later update"}}) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const auto path = makeFileLog(dir.path());
+        {
+            auto table = XbaseTable::open(path, OpenMode::Shared, false);
+            for (int i = 1; i <= 3; ++i) table->appendRecord(fileLogRecord(*table, name(i)));
+        }
+        const auto dbfOnDisk = readFile(path);
+        std::vector<uint8_t> journalBeforeTheCheckpoint;
+        {
+            auto table = XbaseTable::open(path, OpenMode::Shared, false);
+            // The same key and day: each writes its record only.
+            table->writeRecord(1, fileLogRecord(*table, name(1), "20240315", "NO"));
+            table->writeRecord(2, fileLogRecord(*table, name(2), "20240315", "NO"));
+            table->writeRecord(c.thirdRewrites, fileLogRecord(*table, name(int(c.thirdRewrites)), "20240315", "BAD"));
+            journalBeforeTheCheckpoint = readFile(Journal::pathFor(path));
+        }
+        // The machine went down before the checkpoint: the table as it was.
+        writeFile(path, dbfOnDisk);
+        writeFile(Journal::pathFor(path), journalBeforeTheCheckpoint);
+        const auto journal = journalOf(path);
+        ASSERT_EQ(journal.records.size(), 3u);
+        pretendRestart(path);
+        auto bytes = readFile(Journal::pathFor(path));
+        bytes[journal.records[1].first + JournalRecordHeader::kSize + 20 + 12] ^= 0x55;   // inside the record image
+        writeFile(Journal::pathFor(path), bytes);
+
+        std::vector<std::string> lines;
+        setRecoveryReporter([&](const std::string& line) { lines.push_back(line); });
+        auto table = XbaseTable::open(path, OpenMode::Shared, true);
+        setRecoveryReporter(nullptr);
+        std::vector<uint8_t> image(table->recordLength());
+        auto copied = [&](uint32_t r) {
+            table->readRecord(r, image);
+            return fieldText(*table, image, "COPIED");
+        };
+        EXPECT_EQ(copied(1), "NO");
+        EXPECT_EQ(copied(2), "YES") << "the damaged update is not written";
+        EXPECT_EQ(copied(3), c.thirdRewrites == 3 ? "BAD" : "YES");
+        ASSERT_EQ(lines.size(), 1u) << lines.back();
+        EXPECT_NE(lines[0].find(c.said), std::string::npos) << lines[0];
+    }
+}

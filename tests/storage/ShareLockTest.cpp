@@ -72,17 +72,6 @@ void stop(pid_t pid)
     ::waitpid(pid, nullptr, 0);
 }
 
-int codeOf(const std::function<void()>& action, std::string* message = nullptr)
-{
-    try {
-        action();
-    } catch (const XbaseError& e) {
-        if (message) *message = e.what();
-        return e.code();
-    }
-    return kOk;
-}
-
 struct ShareCase {
     const char* what;
     int exclusiveHoldMs;   // how long the other process keeps the table to itself

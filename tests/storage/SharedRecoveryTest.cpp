@@ -77,8 +77,11 @@ TEST(SharedRecovery, AfterARestartAnotherProgramsLaterAppendSurvives)
     EXPECT_EQ(ourFileNames(path), expected);
     EXPECT_EQ(pythonFileNames(path), expected);
     EXPECT_EQ(xbaseDump(path).exitCode, 0);
-    ASSERT_FALSE(reports.lines.empty()) << "recovery says that it kept another program's change";
-    EXPECT_NE(reports.lines.front().find("FILELOG.DBF"), std::string::npos) << reports.lines.front();
+    // Python's append only moved the header's date and count on and wrote
+    // its end marker where our record's count now reaches: the header is
+    // merged, the marker is no longer ours, nothing of ours was left out,
+    // so there is nothing to report.
+    EXPECT_TRUE(reports.lines.empty()) << reports.lines.front();
 }
 
 // Our writer synced its append to the journal and was killed before it

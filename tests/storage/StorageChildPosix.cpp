@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,7 +7,8 @@
 
 #include "StorageTestSupport.h"
 
-// Child processes and commands on POSIX: fork, popen.
+// Child processes, commands and another program's locks on POSIX: fork,
+// popen, fcntl.
 namespace storage_test {
 
 int currentProcessId() { return int(::getpid()); }
@@ -39,6 +41,20 @@ CommandResult run(const std::string& command)
     int status = ::pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+int lockSeenByOthers(const std::filesystem::path& path, uint64_t offset)
+{
+    return inChild([&] {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = off_t(offset);
+        fl.l_len = 1;
+        if (::fcntl(fd, F_GETLK, &fl) != 0) return 97;
+        return fl.l_type == F_UNLCK ? 0 : 1;
+    });
 }
 
 }  // namespace storage_test

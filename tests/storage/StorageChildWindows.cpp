@@ -26,6 +26,24 @@ int inChild(const std::function<int()>& child)
     return rc;
 }
 
+int lockSeenByOthers(const std::filesystem::path& path, uint64_t offset)
+{
+    const HANDLE other = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr);
+    if (other == INVALID_HANDLE_VALUE) return 97;
+    OVERLAPPED o {};
+    o.Offset = DWORD(offset);
+    o.OffsetHigh = DWORD(offset >> 32);
+    const bool had = ::LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o);
+    if (had) {
+        OVERLAPPED u = o;
+        ::UnlockFileEx(other, 0, 1, 0, &u);
+    }
+    ::CloseHandle(other);
+    return had ? 0 : 1;
+}
+
 CommandResult run(const std::string&)
 {
     return CommandResult {};   // no Linux programs here

@@ -94,6 +94,17 @@ void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+int codeOf(const std::function<void()>& action, std::string* message)
+{
+    try {
+        action();
+    } catch (const xbase::XbaseError& e) {
+        if (message) *message = e.what();
+        return e.code();
+    }
+    return xbase::kOk;
+}
+
 std::string quote(const std::filesystem::path& path)
 {
     std::string s = "'";

@@ -45,6 +45,15 @@ void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
 
 int currentProcessId();
 
+// The error code `action` raised (its message into `message`), kOk when none.
+int codeOf(const std::function<void()>& action, std::string* message = nullptr);
+
+// What another program sees at `offset` of the file: 1 when its exclusive
+// lock on that byte is refused (someone holds it), 0 when it is had; a
+// classic POSIX-lock user on POSIX (asked from a child process), a
+// LockFileEx user on Windows.
+int lockSeenByOthers(const std::filesystem::path& path, uint64_t offset);
+
 // Runs `child` in a forked process that ends with `_exit` as soon as it
 // returns (tables it opened are never closed, as in a killed process);
 // returns its exit status, 98 when it threw.

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tests/support/FtpServersSystem.h"
+#include "tests/support/LoopbackSockets.h"
 
 namespace fs = std::filesystem;
 
@@ -173,7 +174,7 @@ void RealFtpServer::StartVsftpd() {
     logPath_ = workDir_ + "/vsftpd.log";
     const int attempts = fixedPort_ != 0 ? 1 : 10;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        int port = fixedPort_ != 0 ? fixedPort_ : FreeLoopbackPort();
+        int port = fixedPort_ != 0 ? fixedPort_ : loopback::FreePort();
         std::ostringstream conf;
         conf << "listen=YES\nlisten_ipv6=NO\nbackground=NO\n"
              << "listen_address=127.0.0.1\nlisten_port=" << port << "\n"
@@ -232,7 +233,7 @@ void RealFtpServer::StartPyftpdlib() {
             return;
         }
         if (!ServerRunning()) break;
-        PauseMs(20);
+        loopback::PauseMs(20);
     }
     throw std::runtime_error("pyftpdlib did not start; see " + workDir_);
 }
@@ -247,7 +248,7 @@ void RealFtpServer::StartProftpd() {
     logPath_ = workDir_ + "/commands.log";
     tlsLogPath_ = workDir_ + "/tls.log";
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int port = FreeLoopbackPort();
+        const int port = loopback::FreePort();
         std::ostringstream conf;
         conf << "ServerType standalone\nServerName \"qelzav test\"\nDefaultServer on\nPort " << port
              << "\nDefaultAddress 127.0.0.1\nSocketBindTight on\nUseIPv6 off\nUseFtpUsers off\n"
@@ -294,7 +295,7 @@ void RealFtpServer::StartPureFtpd() {
     if (std::system(add.c_str()) != 0) throw std::runtime_error("pure-pw failed");
     logPath_.clear();
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int port = FreeLoopbackPort();
+        const int port = loopback::FreePort();
         std::vector<std::string> argv = {PureFtpdProgram, "-S", "127.0.0.1," + std::to_string(port), "-l",
                                          "puredb:" + ServerPath(db), "-E", "-H"};
         if (tls_) {
@@ -319,6 +320,38 @@ std::string RealFtpServer::ReadTlsLog() const {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+namespace {
+
+// True when the first three bytes, each awaited up to 5 s, are "220".
+bool GreetsWith220(loopback::THandle s) {
+    std::string greeting;
+    char chunk[3];
+    while (greeting.size() < 3) {
+        if (loopback::Wait(s, false, loopback::None, 5000) != loopback::TReady::Ready) return false;
+        const long long n = loopback::Recv(s, chunk, 3 - greeting.size());
+        if (n <= 0) return false;
+        greeting.append(chunk, static_cast<std::size_t>(n));
+    }
+    return greeting == "220";
+}
+
+}  // namespace
+
+// True once something on the port greets with 220, while our process lives.
+bool RealFtpServer::WaitForGreeting(int port) {
+    for (int waited = 0; waited < 10000; waited += 20) {
+        if (pid_ > 0 && !ServerRunning()) return false;
+        const loopback::THandle s = loopback::Connect(port);
+        if (s != loopback::None) {
+            const bool ok = GreetsWith220(s);
+            loopback::Close(s);
+            return ok;
+        }
+        loopback::PauseMs(20);
+    }
+    return false;
 }
 
 std::string RealFtpServer::ReadLog() const {

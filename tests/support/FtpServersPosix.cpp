@@ -1,9 +1,5 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,21 +15,6 @@ namespace fs = std::filesystem;
 
 namespace qz::test {
 
-int FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        if (fd >= 0) ::close(fd);
-        throw std::runtime_error("no free port");
-    }
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 std::string MakeTempDir(const std::string& prefix) {
     std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -43,8 +24,6 @@ std::string MakeTempDir(const std::string& prefix) {
 void SetMode(const std::string& path, int mode) { ::chmod(path.c_str(), mode_t(mode)); }
 
 std::string ServerPath(const std::string& path) { return path; }
-
-void PauseMs(int ms) { ::usleep(useconds_t(ms) * 1000); }
 
 bool FtpServerAvailable(FtpServerKind kind) {
     if (kind == FtpServerKind::Vsftpd) return ::access(VsftpdProgram, X_OK) == 0;
@@ -81,29 +60,6 @@ void RealFtpServer::Spawn(const std::vector<std::string>& argv) {
     }
     ::setpgid(pid, pid);
     pid_ = pid;
-}
-
-// True once something on the port greets with 220, while our process lives.
-bool RealFtpServer::WaitForGreeting(int port) {
-    for (int waited = 0; waited < 10000; waited += 20) {
-        if (pid_ > 0 && !ServerRunning()) return false;
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-            pollfd pfd{fd, POLLIN, 0};
-            char greeting[4] = {};
-            bool ok = ::poll(&pfd, 1, 5000) > 0 && ::recv(fd, greeting, 3, MSG_WAITALL) == 3 &&
-                      std::string(greeting, 3) == "220";
-            ::close(fd);
-            return ok;
-        }
-        ::close(fd);
-        ::usleep(20000);
-    }
-    return false;
 }
 
 void RealFtpServer::Stop() {

@@ -13,11 +13,9 @@ extern const char* const ProftpdProgram;
 extern const char* const PureFtpdProgram;
 extern const char* const PurePwProgram;
 
-int FreeLoopbackPort();
 std::string MakeTempDir(const std::string& prefix);
 void SetMode(const std::string& path, int mode);
 // The path as the server, a Linux program, names it.
 std::string ServerPath(const std::string& path);
-void PauseMs(int ms);
 
 }  // namespace qz::test

@@ -1,5 +1,3 @@
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -23,14 +21,6 @@ namespace qz::test {
 namespace {
 
 constexpr char kLinuxRoot[] = "Z:";
-
-void StartSockets() {
-    static const bool started = [] {
-        WSADATA data{};
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) throw std::runtime_error("WSAStartup failed");
-}
 
 // Starts a Linux program through Wine (lpApplicationName in Z: form).
 void StartLinuxProgram(const std::string& program, const std::string& arguments) {
@@ -56,22 +46,6 @@ bool ProcessLives(int pid) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
-    StartSockets();
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof addr;
-    if (s == INVALID_SOCKET || ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        if (s != INVALID_SOCKET) ::closesocket(s);
-        throw std::runtime_error("no free port");
-    }
-    ::closesocket(s);
-    return ntohs(addr.sin_port);
-}
-
 std::string MakeTempDir(const std::string& prefix) {
     // Under the Linux /tmp, where the servers find their files by Linux path.
     std::random_device rd;
@@ -94,8 +68,6 @@ std::string ServerPath(const std::string& path) {
         if (c == '\\') c = '/';
     return linux;
 }
-
-void PauseMs(int ms) { ::Sleep(DWORD(ms)); }
 
 bool FtpServerAvailable(FtpServerKind kind) {
     std::error_code ec;
@@ -133,30 +105,6 @@ void RealFtpServer::Spawn(const std::vector<std::string>& argv) {
         ::Sleep(10);
     }
     throw std::runtime_error("the server did not start; see " + workDir_);
-}
-
-// True once something on the port greets with 220, while our process lives.
-bool RealFtpServer::WaitForGreeting(int port) {
-    StartSockets();
-    for (int waited = 0; waited < 10000; waited += 20) {
-        if (pid_ > 0 && !ServerRunning()) return false;
-        SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<u_short>(port));
-        if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-            DWORD timeout = 5000;
-            ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-            char greeting[4] = {};
-            bool ok = ::recv(s, greeting, 3, MSG_WAITALL) == 3 && std::string(greeting, 3) == "220";
-            ::closesocket(s);
-            return ok;
-        }
-        ::closesocket(s);
-        ::Sleep(20);
-    }
-    return false;
 }
 
 void RealFtpServer::Stop() {

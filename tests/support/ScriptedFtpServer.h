@@ -3,6 +3,7 @@
 // command line (none for the greeting), records it, and answers with canned
 // bytes. It has one passive data listener, on 127.0.0.1 only.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -57,25 +58,27 @@ public:
     std::string Failure();                 // empty when the script ran as written
 
 private:
+    using Handle = std::intptr_t;   // a socket, or -1
     void Run();
-    bool ReadLine(int fd, std::string& buffer, std::string& line);
-    bool WaitReadable(int fd);
-    bool SendAll(int fd, const std::string& bytes);
-    void Repeat(int fd, const std::string& bytes, int intervalMs);
+    bool ReadLine(Handle fd, std::string& buffer, std::string& line);
+    bool WaitReadable(Handle fd);
+    bool SendAll(Handle fd, const std::string& bytes);
+    void Repeat(Handle fd, const std::string& bytes, int intervalMs);
+    Handle AcceptData();
     void ReceiveData();
     void Fail(const std::string& why);
 
     std::vector<ScriptStep> script_;
     std::string pasvHost_;
-    int listenFd_ = -1, dataListenFd_ = -1;
+    Handle listenFd_ = -1, dataListenFd_ = -1;
     int port_ = 0, dataPort_ = 0;
-    int stopPipe_[2] = {-1, -1};
-    int signalPipe_[2] = {-1, -1};
+    Handle stopPipe_[2] = {-1, -1};     // signals: the server's stop, Signal()
+    Handle signalPipe_[2] = {-1, -1};
     std::mutex mutex_;
     std::vector<std::string> commands_;
     std::string data_, dataLocal_, failure_;
     int dataConnections_ = 0;
-    int heldDataFd_ = -1;
+    Handle heldDataFd_ = -1;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 
 namespace qz::test {
 

@@ -49,11 +49,14 @@ Result Qeladmin(const std::vector<std::string>& args, const std::optional<std::s
     return r;
 }
 
-// `qeladmin login` with the password on its standard input ("-" in its place).
+// `qeladmin login` with the password on its standard input ("-" in its place);
+// `port`: the server's port kept in the file, which check and upload use.
 Result Login(const std::string& dir, const std::string& locationCode, const std::string& host,
-             const std::string& user, const std::string& password, const std::string& remoteFolder = "") {
+             const std::string& user, const std::string& password, const std::string& remoteFolder = "",
+             int port = 0) {
     std::vector<std::string> args = {"login", dir, locationCode, host, user, "-"};
     if (!remoteFolder.empty()) args.push_back(remoteFolder);
+    if (port != 0) args.insert(args.end(), {"--port", std::to_string(port)});
     return Qeladmin(args, password + "\n");
 }
 
@@ -259,10 +262,11 @@ TEST_P(QeladminCheckReal, LogsInAndChangesFolder) {
     RealFtpServer server(GetParam());
     fs::create_directories(server.RootDir() + "/incoming");
     TempDir dir;
-    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", server.User(), server.Password(), "incoming").exitCode, 0);
-    const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(server.Port())});
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", server.User(), server.Password(), "incoming", server.Port()).exitCode,
+              0);
+    const Result r = Qeladmin({"check", dir.Str(), "LOC"});
     EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_NE(r.output.find("logged in"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("port " + std::to_string(server.Port()) + " and logged in"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("changed to remote folder \"incoming\""), std::string::npos) << r.output;
 }
 INSTANTIATE_TEST_SUITE_P(Servers, QeladminCheckReal,
@@ -279,8 +283,8 @@ class QeladminCheckFails : public ::testing::TestWithParam<CheckFailCase> {};
 TEST_P(QeladminCheckFails, PrintsTheProgramsMessage) {
     ScriptedFtpServer server(GetParam().script);
     TempDir dir;
-    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "hotel", "pw", GetParam().folder).exitCode, 0);
-    const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(server.Port()), "--timeout", "300"});
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "hotel", "pw", GetParam().folder, server.Port()).exitCode, 0);
+    const Result r = Qeladmin({"check", dir.Str(), "LOC", "--timeout", "300"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("FAILED: " + GetParam().expected), std::string::npos) << r.output;
 }
@@ -297,8 +301,8 @@ TEST(QeladminCheck, RefusedConnectionShowsTheSocketError) {
     int port;
     { ScriptedFtpServer probe({}); port = probe.Port(); }
     TempDir dir;
-    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "u", "p").exitCode, 0);
-    const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(port)});
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "u", "p", "", port).exitCode, 0);
+    const Result r = Qeladmin({"check", dir.Str(), "LOC"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("Socket Error # 10061"), std::string::npos) << r.output;
 }
@@ -338,4 +342,24 @@ TEST(QeladminCheckTls, ReportsTheHandshakeAndRefusesAnUntrustedCertificate) {
               std::string::npos)
         << r.output;
     EXPECT_EQ(r.output.find("logged in"), std::string::npos) << r.output;
+}
+
+// One truth for the port: the login file's, which upload uses too. A port
+// given to check alone would test another server than the nightly run's.
+TEST(QeladminCheck, PortOptionIsRefusedWithAPointerToLogin) {
+    ScriptedFtpServer server({Answer("230 ok"), Answer("200 ok"), Answer("215 UNIX")});
+    TempDir dir;
+    ASSERT_EQ(Login(dir.Str(), "LOC", "127.0.0.1", "u", "p").exitCode, 0);
+    const Result r = Qeladmin({"check", dir.Str(), "LOC", "--port", std::to_string(server.Port())});
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    EXPECT_NE(r.output.find("--port N"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("OK"), std::string::npos) << r.output;
+}
+
+TEST(QeladminLogin, FileIsForTheFolderOwnerAlone) {
+    TempDir dir;
+    ASSERT_EQ(Login(dir.Str(), "LOC", "h", "u", "p").exitCode, 0);
+    const auto perms = fs::status(dir.Str() + "/LOC.DAT").permissions();
+    EXPECT_EQ(perms & (fs::perms::others_all | fs::perms::group_write), fs::perms::none);
+    EXPECT_FALSE(fs::exists(dir.Str() + "/LOC.DAT.new"));
 }

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "data/DateTime.h"
-#include "data/LocalTables.h"
-#include "data/storage/XbaseTable.h"
-#include "rtl/Utf8Path.h"
 #include "UploadFixtureSystem.h"
+#include "data/local/LocalTables.h"
+#include "data/storage/XbaseTable.h"
+#include "data/values/DateTime.h"
+#include "rtl/Utf8Path.h"
 #include "upload/LoginCrypt.h"
 
 namespace fs = std::filesystem;
@@ -101,8 +101,7 @@ void UploadBench::WriteLogin(const std::string& host, const std::string& user, c
         return MyEncrypt(value);
     };
     std::ofstream(PathFromUtf8(programFolder + locationCode + ".DAT"), std::ios::binary)
-        << field(host, 20) << field(user, 20) << field(password, 20) << field(remoteFolder, 40)
-        << (loginOptions.empty() ? "" : " " + loginOptions) << "\r\n";
+        << field(host, 20) << field(user, 20) << field(password, 20) << field(remoteFolder, 40) << loginOptions << "\r\n";
 }
 
 std::string UploadBench::AddFile(const std::string& name, const std::string& bytes, bool listed) {

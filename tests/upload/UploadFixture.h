@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 #include "ftp/commands/NetFTP.h"
 #include "scan/TransferList.h"
 #include "tests/support/TodayYmd.h"
@@ -66,7 +66,7 @@ public:
     std::string programFolder, sourceFolder, locationCode = "NYC01";
     std::string uploadPath;
     std::string ftpHost, ftpUser, ftpPassword, remoteFolder;
-    // Written after column 100 of the login file ("tls=explicit ...").
+    // Written after column 100 of the login file (" confirm=226", ...).
     std::string loginOptions;
 
     TTransferList list;

@@ -2,6 +2,7 @@
 // program folder, and a real vsftpd or a scripted server on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -11,9 +12,9 @@
 #include <vector>
 
 #include "UploadFixture.h"
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Utf8Path.h"
 #include "scan/ExtractScan.h"
@@ -303,14 +304,101 @@ INSTANTIATE_TEST_SUITE_P(Cases, UploadRunFailure, ::testing::Values(
                 "The server holds 7 bytes of F1120926.xml, but 10 were sent.", 3, 1, "Upload Complete!"}),
     [](const auto& info) { return info.param.name; });
 
-TEST(UploadRunScripted, RefusedSizeIsAccepted) {
+// How one store ends, and whether the file may count as stored: only a
+// completion reply and, unless the login file says confirm=226, a SIZE equal
+// to the bytes sent. Every other ending names the file and the reply, marks
+// nothing and stops the run.
+struct ConfirmCase {
+    std::string name;
+    std::string options;                 // after column 100 of the login file
+    std::vector<std::string> finalReplies;
+    std::string sizeReply;               // empty: no SIZE expected
+    std::string error;                   // empty: confirmed and marked
+};
+
+class UploadRunConfirm : public ::testing::TestWithParam<ConfirmCase> {};
+TEST_P(UploadRunConfirm, MarksOnlyAConfirmedStore) {
+    const ConfirmCase& c = GetParam();
     std::vector<ScriptStep> script = LogIn();
-    AppendStore(script, "550 Could not get file size.");
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
+    for (const std::string& reply : c.finalReplies) script.push_back(Reply(reply));
+    if (!c.sizeReply.empty()) script.push_back(Answer(c.sizeReply));
+    ScriptedFtpServer server(script);
+    UploadBench bench;
+    bench.loginOptions = c.options;
+    LogInTo(bench, server);
+    bench.AddFile("F0120926.xml", std::string(10, 'a'));
+    const std::string error = bench.Run();
+
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Data(), std::string(10, 'a'));
+    const auto commands = server.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "SIZE F0120926.xml"), c.sizeReply.empty() ? 0 : 1);
+    const auto audit = bench.AuditRows();
+    ASSERT_EQ(audit.size(), 2u);
+    // The audit rows tell which rule the run's stores were held to.
+    for (const auto& row : audit) EXPECT_EQ(row.uploadedBy, c.options.empty() ? "XXX" : "226");
+    if (c.error.empty()) {
+        EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!"}));
+        ASSERT_EQ(bench.FileLogRows().size(), 1u);
+        EXPECT_EQ(bench.FileLogRows()[0].copied, "YES");
+    } else {
+        ExpectStoppedByError(bench);
+    }
+}
+
+const std::string kDone = "226 Transfer complete.";
+std::string NotConfirmed(const std::string& exchange, const std::string& replies) {
+    return "F0120926.xml is not confirmed on the server: it answered " + exchange + " with " + replies + ".";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UploadRunConfirm, ::testing::Values(
+    ConfirmCase{"SizeEqual", "", {kDone}, "213 10", ""},
+    ConfirmCase{"SizeMultiLine", "", {kDone}, "213-size\r\n213 10", ""},
+    ConfirmCase{"SizeWithLeadingZeros", "", {kDone}, "213 0010", ""},
+    ConfirmCase{"FinalReply250", "", {"250 Stored."}, "213 10", ""},
+    ConfirmCase{"SizeNoSuchFile", "", {kDone}, "550 No such file.", NotConfirmed("SIZE", "\"550 No such file.\"")},
+    ConfirmCase{"SizeNotImplemented", "", {kDone}, "502 Command not implemented.",
+                NotConfirmed("SIZE", "\"502 Command not implemented.\"")},
+    ConfirmCase{"SizeBusy", "", {kDone}, "450 busy", NotConfirmed("SIZE", "\"450 busy\"")},
+    ConfirmCase{"SizeNegative", "", {kDone}, "213 -5", NotConfirmed("SIZE", "\"213 -5\"")},
+    ConfirmCase{"SizeExponent", "", {kDone}, "213 1e9", NotConfirmed("SIZE", "\"213 1e9\"")},
+    ConfirmCase{"SizePast64Bits", "", {kDone}, "213 99999999999999999999",
+                NotConfirmed("SIZE", "\"213 99999999999999999999\"")},
+    ConfirmCase{"SizeHex", "", {kDone}, "213 0x10", NotConfirmed("SIZE", "\"213 0x10\"")},
+    ConfirmCase{"SizeWithUnit", "", {kDone}, "213 10 bytes", NotConfirmed("SIZE", "\"213 10 bytes\"")},
+    ConfirmCase{"SizeWithoutNumber", "", {kDone}, "213", NotConfirmed("SIZE", "\"213\"")},
+    ConfirmCase{"AbortedThen226", "", {"426 Connection closed; transfer aborted.", kDone}, "",
+                NotConfirmed("the transfer", "\"426 Connection closed; transfer aborted.\", then \"226 Transfer complete.\"")},
+    ConfirmCase{"Final225", "", {"225 Data connection open."}, "",
+                NotConfirmed("the transfer", "\"225 Data connection open.\"")},
+    ConfirmCase{"Rule226Final226", " confirm=226", {kDone}, "", ""},
+    ConfirmCase{"Rule226AbortedThen226", " confirm=226", {"426 Connection closed; transfer aborted.", kDone}, "",
+                NotConfirmed("the transfer", "\"426 Connection closed; transfer aborted.\", then \"226 Transfer complete.\"")},
+    ConfirmCase{"Rule226Final225", " confirm=226", {"225 Data connection open."}, "",
+                NotConfirmed("the transfer", "\"225 Data connection open.\"")}),
+    [](const auto& info) { return info.param.name; });
+
+// A multi-line reply ends only at its end marker: a short line inside it is
+// text, so the replies after it stay in step.
+TEST(UploadRunScripted, ShortLinesInsideRepliesKeepTheExchangeInStep) {
+    std::vector<ScriptStep> script{Greeting("220-Welcome\r\n--\r\n220 ready")};
+    for (ScriptStep& step : LogIn()) script.push_back(step);
+    script.push_back(Answer("227 Entering Passive Mode ({PASV})."));
+    script.push_back(Answer("150 Ok to send data.", Action::ReceiveData));
+    script.push_back(Reply("226-Transfer complete.\r\nok\r\n226 Quota 10 of 100 used."));
+    script.push_back(Answer("213 10"));
     ScriptedFtpServer server(script);
     UploadBench bench;
     LogInTo(bench, server);
-    bench.AddFile("SALES120926.xml", "1234");
+    bench.AddFile("F0120926.xml", std::string(10, 'a'));
     EXPECT_EQ(bench.Run(), "");
+    server.WaitDone();
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER u", "PASS p", "TYPE I", "SYST", "PASV",
+                                                           "STOR F0120926.xml", "SIZE F0120926.xml"}));
     EXPECT_EQ(bench.view.messages, (std::vector<std::string>{"All Finished!"}));
     EXPECT_EQ(bench.FileLogRows().size(), 1u);
 }

@@ -47,7 +47,7 @@ TEST_P(UploadRunTls, TwentyFilesSentMarkedAndEveryDataConnectionResumed) {
     fs::permissions(server.RootDir() + "/incoming", fs::perms::all);
     UploadBench bench;
     bench.ftp.SetPort(server.Port());
-    bench.loginOptions = TlsOptions();
+    bench.loginOptions = " " + TlsOptions();
     bench.WriteLogin("localhost", server.User(), server.Password(), "incoming");
     constexpr int kFiles = 20;
     std::vector<std::pair<std::string, std::string>> files;
@@ -108,7 +108,7 @@ TEST(UploadRunTlsRefused, ExpiredCertificateMarksNothing) {
     RealFtpServer server(FtpServerKind::Vsftpd, FtpTlsSetup{"expired", "", ""});
     UploadBench bench;
     bench.ftp.SetPort(server.Port());
-    bench.loginOptions = TlsOptions();
+    bench.loginOptions = " " + TlsOptions();
     bench.WriteLogin("localhost", server.User(), server.Password(), "");
     bench.AddFile("SALES120926.xml", Bytes(5000, 1));
     const std::string error = bench.Run();

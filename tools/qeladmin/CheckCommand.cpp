@@ -1,7 +1,7 @@
-// qeladmin check DIR LOCCODE [--port N] [--timeout MS]
-// Reads the login file as the program does, then connects, logs in and
-// changes to the remote folder, reporting each step; a failure prints the
-// message the program would show.
+// qeladmin check DIR LOCCODE [--timeout MS]
+// Reads the login file as the program does, then connects to its host and
+// port, logs in and changes to the remote folder, reporting each step; a
+// failure prints the message the program would show.
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -9,6 +9,8 @@
 
 #include "ftp/commands/NetFTP.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
+#include "upload/FolderOwnership.h"
 #include "upload/LoginFile.h"
 #include "upload/LoginOptions.h"
 #include "upload/TextFn.h"
@@ -29,11 +31,6 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: qeladmin check DIR LOCCODE [--port N] [--timeout MS]\n");
-    return 2;
-}
-
 // What the control connection's handshake found.
 void PrintTls(const TNetTlsInfo& tls) {
     std::printf("TLS: %s, cipher %s\n", tls.Version.c_str(), tls.Cipher.c_str());
@@ -47,25 +44,14 @@ void PrintTls(const TNetTlsInfo& tls) {
 }  // namespace
 
 int RunCheck(const Args& args) {
-    Args positional;
-    std::optional<int> port;
-    int timeoutMs = kReadTimeoutMs;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--port" || args[i] == "--timeout") && i + 1 < args.size()) {
-            try {
-                if (args[i] == "--port")
-                    port = std::stoi(args[i + 1]);
-                else
-                    timeoutMs = std::stoi(args[i + 1]);
-            } catch (const std::exception&) {
-                return Usage();
-            }
-            ++i;
-        } else {
-            positional.push_back(args[i]);
-        }
-    }
-    if (positional.size() != 2) return Usage();
+    // The port is the login file's, the one every upload uses.
+    for (const std::string& word : args)
+        if (word == "--port" || word.rfind("--port=", 0) == 0)
+            throw EUsageError("the port is kept in the login file, the one upload uses: set it with "
+                              "qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER] --port N");
+    const ParsedArgs parsed = ParseArgs(args, {{"timeout", true}}, 2, 2);
+    const Args& positional = parsed.Positional;
+    const int timeoutMs = static_cast<int>(parsed.Number("timeout", 1, 3600000).value_or(kReadTimeoutMs));
 
     const std::string path = LoginFileName(positional[0], positional[1]);
     std::optional<TFtpLogin> login;
@@ -79,14 +65,15 @@ int RunCheck(const Args& args) {
         return Fail(kNoLoginMessage);
     }
     const std::string host = login->ServerHost();
-    if (!port) port = login->Options.Port.value_or(21);
     const std::string user = TextFn::TrimBlanks(login->FtpUser);
     std::printf("login file %s: host \"%s\", user \"%s\", remote folder \"%s\"\n", path.c_str(), host.c_str(),
                 user.c_str(), login->RemoteFolder.c_str());
 
+    if (const auto warning = OthersMayRead(path)) std::printf("WARNING: %s\n", warning->c_str());
+    const int port = login->Options.Port.value_or(21);
     TNetFTP ftp;
     ftp.SetHost(host);
-    ftp.SetPort(*port);
+    ftp.SetPort(port);
     ftp.Tls = TlsSettingsOf(login->Options);
     ftp.SetUsername(user);
     ftp.SetPassword(TextFn::TrimBlanks(login->FtpPassword));
@@ -95,7 +82,7 @@ int RunCheck(const Args& args) {
     try {
         ftp.ConnectToServer(true);
         if (ftp.Tls.Enabled) PrintTls(ftp.TlsInfo());
-        std::printf("connected to %s port %d and logged in as \"%s\"\n", host.c_str(), *port, user.c_str());
+        std::printf("connected to %s port %d and logged in as \"%s\"\n", host.c_str(), port, user.c_str());
         if (!login->RemoteFolder.empty()) {
             ftp.ChangeFolder(login->RemoteFolder);
             std::printf("changed to remote folder \"%s\"\n", login->RemoteFolder.c_str());

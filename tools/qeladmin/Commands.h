@@ -11,3 +11,4 @@ int RunDump(const Args& args);    // qeladmin dump FILE.DBF [--tag TAG]
 int RunLogin(const Args& args);   // qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER]
 int RunCheck(const Args& args);   // qeladmin check DIR LOCCODE
 int RunUpload(const Args& args);  // qeladmin upload DIR [--list]
+int RunSettings(const Args& args);  // qeladmin settings DIR [--loccode CODE] [--propcode CODE] [--pms NAME] [--copyfrom PATH]

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfFieldCodec.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfFieldCodec.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
 
 namespace {
 
@@ -48,19 +49,9 @@ std::string FieldText(const xbase::FieldInfo& info, std::span<const uint8_t> ima
 }  // namespace
 
 int RunDump(const Args& args) {
-    std::string file, tag;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--tag" && i + 1 < args.size()) tag = args[++i];
-        else if (file.empty() && args[i].rfind("--", 0) != 0) file = args[i];
-        else {
-            std::fprintf(stderr, "usage: qeladmin dump FILE.DBF [--tag TAG]\n");
-            return 2;
-        }
-    }
-    if (file.empty()) {
-        std::fprintf(stderr, "usage: qeladmin dump FILE.DBF [--tag TAG]\n");
-        return 2;
-    }
+    const ParsedArgs parsed = ParseArgs(args, {{"tag", true}}, 1, 1);
+    const std::string& file = parsed.Positional[0];
+    const std::string tag = parsed.Value("tag").value_or("");
     const std::filesystem::path path = PathFromUtf8(file);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {

@@ -1,5 +1,6 @@
 // qeladmin init DIR: writes the three empty local tables and the file-log
-// index into a program folder, each table with its journal beside it.
+// index into a program folder, each table with its journal beside it; in a
+// folder shared by its group (group-writable) the group may write them too.
 // qeladmin init --journals DIR: makes the journal of each table there that
 // has none (an install that keeps the tables it finds): in a folder where
 // the program cannot make files, a table without one still works, but each
@@ -9,13 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "data/DbfTable.h"
-#include "data/FileNames.h"
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 #include "data/storage/Journal.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/FileNames.h"
 #include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
+#include "upload/FolderOwnership.h"
 
 namespace {
 
@@ -33,15 +36,18 @@ xbase::FieldInfo Field(const char* name, char type, uint16_t width, uint8_t deci
     return f;
 }
 
-// Widths hold every value the program writes: FILENAME as the transfer list
-// holds it, PMS "Corvane Ledger", full folder paths, host names.
+// Widths hold every value the program writes: the file log's FILENAME a
+// whole extract name of up to 100 characters (the scan leaves out a longer
+// one: a cut name would never match its record), PMS "Corvane Ledger", full
+// folder paths, host names. The upload log's FILENAME keeps its 25: an audit
+// row's text is cut to its field.
 std::vector<TableLayout> Layouts() {
     return {
         {kSettingsTableName,
          {Field("LOCCODE", 'C', 10), Field("PROPCODE", 'C', 10), Field("PMS", 'C', 20), Field("LASTCOPY", 'D', 8),
           Field("COPYFROM", 'C', 254), Field("COPYTO", 'C', 254)}},
         {kFileLogTableName,
-         {Field("DATE", 'D', 8), Field("FILENAME", 'C', 25), Field("FILCREATED", 'D', 8), Field("COPIED", 'C', 3)}},
+         {Field("DATE", 'D', 8), Field("FILENAME", 'C', 100), Field("FILCREATED", 'D', 8), Field("COPIED", 'C', 3)}},
         {kUpLogTableName,
          {Field("DATE", 'D', 8), Field("HOSTNAME", 'C', 60), Field("FILENAME", 'C', 25), Field("DATETIME", 'C', 12),
           Field("TRANSFERED", 'N', 10), Field("UPLOADEDBY", 'C', 3)}},
@@ -75,16 +81,15 @@ int MakeMissingJournals(const std::filesystem::path& folder) {
 }  // namespace
 
 int RunInit(const Args& args) {
-    if (args.size() == 2 && args[0] == "--journals") return MakeMissingJournals(PathFromUtf8(args[1]));
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: qeladmin init DIR | qeladmin init --journals DIR\n");
-        return 2;
-    }
-    const std::filesystem::path folder = PathFromUtf8(args[0]);
+    // Judged before anything is made: a word such as "--help" never becomes a folder.
+    const ParsedArgs parsed = ParseArgs(args, {{"journals", false}}, 1, 1);
+    if (parsed.Has("journals")) return MakeMissingJournals(PathFromUtf8(parsed.Positional[0]));
+    const std::string& dir = parsed.Positional[0];
+    const std::filesystem::path folder = PathFromUtf8(dir);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!std::filesystem::is_directory(folder)) {
-        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", args[0].c_str());
+        std::fprintf(stderr, "qeladmin init: %s is not a folder\n", dir.c_str());
         return 1;
     }
     const auto layouts = Layouts();
@@ -99,6 +104,7 @@ int RunInit(const Args& args) {
 
     for (const TableLayout& t : layouts) {
         xbase::XbaseTable::create(folder / t.fileName, t.fields);   // with its journal
+        ShareWithFolderGroup(dir, Utf8FromPath(folder / t.fileName));
         MatchTablePermissions(folder / t.fileName);
     }
 
@@ -114,8 +120,10 @@ int RunInit(const Args& args) {
         std::filesystem::rename(index, passing);
         std::filesystem::rename(passing, folder / kFileLogIndexName);
     }
+    for (const auto& index : FilesNamedIgnoringCase(folder, kFileLogIndexName))
+        ShareWithFolderGroup(dir, Utf8FromPath(index));
 
     std::printf("created %s, %s, %s and %s in %s\n", kSettingsTableName, kFileLogTableName, kUpLogTableName,
-                kFileLogIndexName, args[0].c_str());
+                kFileLogIndexName, dir.c_str());
     return 0;
 }

@@ -7,23 +7,18 @@
 // place, and it is asked for without echo on a terminal, or read from the
 // first line of standard input. No message ever shows it.
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
-#include "rtl/Utf8Path.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
 #include "tools/qeladmin/PasswordInput.h"
 #include "upload/LoginCrypt.h"
+#include "upload/FolderOwnership.h"
 #include "upload/LoginFile.h"
 #include "upload/LoginOptions.h"
 
 namespace {
-
-constexpr char kUsage[] =
-    "usage: qeladmin login DIR LOCCODE HOST USER - [REMOTEFOLDER] [--port N] [--tls off|explicit]\n"
-    "                      [--tls-ca FILE] [--tls-pin PIN] [--confirm size|226]\n"
-    "  the password is asked for without echo, or read from standard input\n";
 
 bool HasControlCharacter(const std::string& value) {
     for (const char c : value)
@@ -49,37 +44,22 @@ std::string ScrambledColumn(const std::string& what, const std::string& value, i
 }
 
 
-// Splits "--key value" pairs off the positional words into the options'
-// own words, so one parser judges them whether typed here or read back.
-bool SplitOptions(const Args& args, Args& positional, std::string& optionWords) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
-            if (i + 1 >= args.size()) return false;
-            optionWords += " " + word.substr(2) + "=" + FormatOptionValue(args[++i]);
-        } else {
-            positional.push_back(word);
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int RunLogin(const Args& args) {
-    Args positional;
+    const ParsedArgs parsed = ParseArgs(
+        args, {{"port", true}, {"tls", true}, {"tls-ca", true}, {"tls-pin", true}, {"confirm", true}}, 5, 6);
+    const Args& positional = parsed.Positional;
+    if (positional[4] != "-") throw EUsageError("the password is never an argument: give \"-\" in its place");
+    // The options' own words, so one parser judges them whether typed here
+    // or read back from the file.
     std::string optionWords;
-    if (!SplitOptions(args, positional, optionWords) || positional.size() < 5 || positional.size() > 6 ||
-        positional[4] != "-") {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    for (const auto& [name, value] : parsed.InOrder) optionWords += " " + name + "=" + FormatOptionValue(value);
     TLoginOptions options;
     try {
         options = ParseLoginOptions(optionWords);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n%s", e.what(), kUsage);
-        return 2;
+        throw EUsageError(e.what());
     }
     if (!options.Host.empty()) {
         std::fputs("the host is given as HOST\n", stderr);
@@ -104,11 +84,7 @@ int RunLogin(const Args& args) {
         host + user + ScrambledColumn("PASSWORD", *password, kPasswordWidth, true) + folder + FormatLoginOptions(options);
 
     const std::string path = LoginFileName(dir, locationCode);
-    std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + path);
-    out << line << "\r\n";
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
+    WritePrivateFile(dir, path, line + "\r\n");
     std::printf("wrote %s\n", path.c_str());
     return 0;
 }

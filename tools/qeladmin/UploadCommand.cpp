@@ -1,4 +1,4 @@
-// qeladmin upload DIR [--list]
+// qeladmin upload DIR [--list] [--retries N] [--retry-wait SECONDS] [--record FILE]
 // Runs what the window's Upload runs, for the program folder DIR, without a
 // window: the start-up steps (tables opened shared, the file-log index
 // rebuilt when missing, the settings record), the scan as at start-up, then
@@ -6,16 +6,22 @@
 // and LASTCOPY stamp, while holding the program folder's lock. Each message
 // the window would show goes to standard error, one line each; on a terminal
 // a line per file tells the progress. --list prints the files the run would
-// send, one name a line on standard output, and sends nothing.
+// send, one name a line on standard output, and sends nothing. A transient
+// failure is tried again (RetryPolicy.h); each run that is not --list leaves
+// its outcome for monitoring (RunRecord.h).
 
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "data/DbfSettings.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfSettings.h"
+#include "data/table/DbfTable.h"
 #include "ftp/NetExceptions.h"
 #include "ftp/commands/NetFTP.h"
 #include "rtl/Utf8Path.h"
@@ -23,11 +29,16 @@
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/Options.h"
 #include "tools/qeladmin/Terminal.h"
 #include "tools/qeladmin/UploadStatus.h"
 #include "upload/FolderLock.h"
+#include "upload/FolderOwnership.h"
 #include "upload/ProgramSetup.h"
 #include "upload/ProgressParts.h"
+#include "upload/RetryPolicy.h"
+#include "upload/RunRecord.h"
+#include "upload/SourceFolderRules.h"
 #include "upload/UploadRun.h"
 #include "upload/UploadView.h"
 
@@ -58,7 +69,12 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-void Say(const std::string& text) { std::fprintf(stderr, "%s\n", OneLine(text).c_str()); }
+std::string g_lastLine;   // the run's last message, for the monitoring record
+
+void Say(const std::string& text) {
+    g_lastLine = OneLine(text);
+    std::fprintf(stderr, "%s\n", g_lastLine.c_str());
+}
 
 // The default error report's text, as the window words it: a full stop
 // after a last character above "." (so a reply ending in a line break gets none).
@@ -86,6 +102,7 @@ public:
     void SetStatusText(const std::string& text, bool) override {
         if (text.rfind(kUploadingText, 0) != 0) return;
         fileStarted_ = true;
+        started_.push_back(text.substr(std::char_traits<char>::length(kUploadingText)));
         if (terminal_)
             Say(text + " (" + std::to_string(bar_.PartsComplete() + 1) + " of " +
                 std::to_string(bar_.TotalParts()) + ")");
@@ -100,12 +117,20 @@ public:
 
     bool FileStarted() const { return fileStarted_; }
     bool Finished() const { return finished_; }
+    // The files whose transfer ended: all those begun once the run
+    // finished, else all but the last one begun.
+    std::vector<std::string> FilesSent() const {
+        std::vector<std::string> sent = started_;
+        if (!finished_ && !sent.empty()) sent.pop_back();
+        return sent;
+    }
 
 private:
     bool terminal_;
     TProgressParts bar_;
     bool fileStarted_ = false;
     bool finished_ = false;
+    std::vector<std::string> started_;
 };
 
 // Which kind of failure an error that ended the run is; `fileStarted`:
@@ -120,13 +145,11 @@ int StatusOf(const std::exception& error, bool fileStarted) {
     if (dynamic_cast<const EFOpenError*>(&error) || dynamic_cast<const EInOutError*>(&error) ||
         dynamic_cast<const EUploadSizeMismatch*>(&error))
         return kUploadTransferFailed;
+    // Once a file is under way the only text read as a number is the
+    // server's passive reply: a reply without its port is a transfer failure.
+    if (dynamic_cast<const EConvertError*>(&error) && fileStarted) return kUploadTransferFailed;
     if (dynamic_cast<const ENetException*>(&error)) return fileStarted ? kUploadTransferFailed : kUploadConnectFailed;
     return kUploadOtherError;
-}
-
-int Usage() {
-    std::fprintf(stderr, "usage: qeladmin upload DIR [--list]\n");
-    return kUploadUsage;
 }
 
 // The components the window holds for its upload, and the steps it takes
@@ -138,6 +161,7 @@ struct UnattendedUpload {
     std::string programFolder, locationCode, sourceFolder, uploadPath;
     std::string ftpHost, ftpUser, ftpPassword, remoteFolder;
     TNetFTP ftp;
+    std::size_t leftOut = 0;   // files the scan left out, each told
 
     UnattendedUpload() {
         engineSettings.ApplyStoredValues();
@@ -154,9 +178,15 @@ struct UnattendedUpload {
             Say(kNoLocationCodeMessage);
             status = kUploadNotSetUp;
         }
+        // The scan lists nothing for another PMS: "All Finished!" would hide that nothing was looked for.
+        if (const std::string pms = settings.ReadText("PMS"); !IsKnownPms(pms)) {
+            Say("No PMS is set (\"" + pms + "\" is neither \"OnQ\" nor \"Corvane Ledger\"): set it with qeladmin settings " +
+                programFolder + " --pms NAME.");
+            status = kUploadNotSetUp;
+        }
         if (StartUpScans(settings, sourceFolder)) {
             TConsoleScanMessages messages;
-            LoadGrid("1", sourceFolder, settings, fileLog, transferList, messages);
+            leftOut = LoadGrid("1", sourceFolder, settings, fileLog, transferList, messages);
         }
         if (!DirectoryExists(sourceFolder)) {
             Say("Invalid Directory!");
@@ -176,47 +206,95 @@ struct UnattendedUpload {
                                      ftpPassword, remoteFolder},
                        transferList, fileLog, settings, upLog, ftp);
         run.Run();
-        return view.Finished() ? kUploadFinished : kUploadNoLogin;
+        if (!view.Finished()) return kUploadNoLogin;
+        // The rest went; the left-out files wait for someone to act, and a
+        // scheduler sees it every night until then.
+        return leftOut > 0 ? kUploadLeftOut : kUploadFinished;
     }
 };
+
+
+// The outcome, for monitoring; a record that cannot be written is said, and
+// does not change the run's status.
+void LeaveRecord(const std::string& path, const std::string& folder, int status, const TConsoleUploadView& view,
+                 const std::string& sourceFolder) {
+    TRunRecord record;
+    record.RunTime = static_cast<std::int64_t>(std::time(nullptr));
+    record.Status = status;
+    record.Folder = folder;
+    record.Message = g_lastLine;
+    for (const std::string& name : view.FilesSent()) {
+        ++record.FilesSent;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(PathFromUtf8(sourceFolder) / PathFromUtf8(name), ec);
+        if (!ec) record.BytesSent += static_cast<std::int64_t>(size);
+    }
+    try {
+        WriteRunRecord(path, record);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+}
 
 }  // namespace
 
 int RunUpload(const Args& args) {
-    std::optional<std::string> folder;
-    bool listOnly = false;
-    for (const std::string& arg : args) {
-        if (arg == "--list")
-            listOnly = true;
-        else if (!arg.empty() && arg[0] != '-' && !folder)
-            folder = arg;
-        else
-            return Usage();
-    }
-    if (!folder) return Usage();
+    const ParsedArgs parsed =
+        ParseArgs(args, {{"list", false}, {"retries", true}, {"retry-wait", true}, {"record", true}}, 1, 1);
+    std::optional<std::string> folder = parsed.Positional[0];
+    const bool listOnly = parsed.Has("list");
+    TRetryPolicy retry;
+    retry.Retries = static_cast<int>(parsed.Number("retries", 0, 100).value_or(retry.Retries));
+    retry.WaitSeconds = static_cast<int>(parsed.Number("retry-wait", 0, 86400).value_or(retry.WaitSeconds));
     // The scan makes the source folder current; the login file is looked
     // for in the program folder afterwards.
     std::error_code ec;
     if (const auto absolute = std::filesystem::absolute(PathFromUtf8(*folder), ec); !ec) folder = Utf8FromPath(absolute);
+    const std::string recordPath =
+        parsed.Value("record").value_or(Utf8FromPath(PathFromUtf8(*folder) / "qelzav-upload.prom"));
 
-    TConsoleUploadView view(StandardErrorIsTerminal());
-    try {
-        UnattendedUpload upload;
-        // --list sends nothing and marks nothing, so it needs no lock; a
-        // folder that is not there is told by the settings table's error.
-        std::optional<TFolderLock> lock;
-        if (!listOnly && std::filesystem::is_directory(PathFromUtf8(*folder), ec)) {
-            lock.emplace(*folder);
-            if (!lock->Held()) throw EUploadInProgress();
+    // Root would leave index and journal files the desk cannot write.
+    if (const auto owner = OwnerToRunAs(*folder)) {
+        Say(*folder + " belongs to " + *owner + ": run qeladmin upload as " + *owner +
+            " (a run as root leaves files that account cannot write).");
+        return kUploadOtherError;
+    }
+
+    std::optional<TFolderLock> lock;
+    for (int attempt = 0;; ++attempt) {
+        TConsoleUploadView view(StandardErrorIsTerminal());
+        std::string sourceFolder;
+        int status = kUploadOtherError;
+        try {
+            UnattendedUpload upload;
+            // --list sends nothing and marks nothing, so it needs no lock; a
+            // folder that is not there is told by the settings table's error.
+            if (!lock && !listOnly && std::filesystem::is_directory(PathFromUtf8(*folder), ec)) {
+                lock.emplace(*folder);
+                if (!lock->Held()) throw EUploadInProgress();
+            }
+            status = upload.StartUp(*folder);
+            sourceFolder = upload.sourceFolder;
+            if (status == kUploadFinished) {
+                if (listOnly) {
+                    upload.PrintList();
+                    return kUploadFinished;
+                }
+                status = upload.Upload(view);
+            }
+        } catch (const std::exception& error) {
+            Report(error.what());
+            status = StatusOf(error, view.FileStarted());
+            if (!listOnly && attempt < retry.Retries && IsTransientFailure(error)) {
+                Say("Trying again in " + std::to_string(retry.WaitSeconds) + " seconds (try " +
+                    std::to_string(attempt + 2) + " of " + std::to_string(retry.Retries + 1) + ").");
+                std::this_thread::sleep_for(std::chrono::seconds(retry.WaitSeconds));
+                continue;
+            }
         }
-        if (const int status = upload.StartUp(*folder); status != kUploadFinished) return status;
-        if (listOnly) {
-            upload.PrintList();
-            return kUploadFinished;
-        }
-        return upload.Upload(view);
-    } catch (const std::exception& error) {
-        Report(error.what());
-        return StatusOf(error, view.FileStarted());
+        // Another run's outcome is that run's to record.
+        if (!listOnly && status != kUploadInProgress && status != kUploadUsage)
+            LeaveRecord(recordPath, *folder, status, view, sourceFolder);
+        return status;
     }
 }

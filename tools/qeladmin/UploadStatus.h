@@ -11,4 +11,5 @@ enum UploadStatus : int {
     kUploadTablesFailed = 6,    // a table could not be opened, read or written
     kUploadInProgress = 7,      // another run holds the program folder
     kUploadNotSetUp = 8,        // no location code, or the source folder does not exist
+    kUploadLeftOut = 9,         // "All Finished!", but the scan left files out (each told on standard error)
 };

@@ -9,3 +9,7 @@ std::optional<std::string> DerivedSourceFolder(const std::string& pms, const std
 
 // A saved source folder ends in a separator ("/" here; "\" is accepted).
 std::string WithTrailingSeparator(const std::string& folder);
+
+// Whether the scan lists anything for this PMS text: exactly "OnQ" or
+// "Corvane Ledger". Any other text is stored as typed, and lists nothing.
+bool IsKnownPms(const std::string& pms);

@@ -1,4 +1,4 @@
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 
 #include <cctype>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/SourceFolderRules.h"
+#include "upload/SourceFolderRules.h"
 
 std::optional<std::string> DerivedSourceFolder(const std::string& pms, const std::string& code) {
     if (pms == "OnQ") return "\\\\" + code + "SERVER\\Transmit\\GSExtract\\Trans\\";
@@ -10,3 +10,5 @@ std::string WithTrailingSeparator(const std::string& folder) {
     if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) return folder;
     return folder + '/';
 }
+
+bool IsKnownPms(const std::string& pms) { return pms == "OnQ" || pms == "Corvane Ledger"; }

@@ -1,10 +1,10 @@
-#include "data/DbfSettings.h"
+#include "data/table/DbfSettings.h"
 
 #include <atomic>
 #include <cctype>
 #include <mutex>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 
 namespace {
 

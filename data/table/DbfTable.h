@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/DateTime.h"
+#include "data/values/DateTime.h"
 #include "rtl/Exceptions.h"
 
 namespace xbase { class XbaseTable; class TagCursor; }

@@ -1,4 +1,4 @@
-#include "data/TextCase.h"
+#include "data/values/TextCase.h"
 
 #include <cctype>
 

@@ -1,9 +1,10 @@
-#include "data/LocalTables.h"
+#include "data/local/LocalTables.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "data/FileNames.h"
+#include "data/storage/XbaseTable.h"
+#include "data/values/FileNames.h"
 #include "rtl/PathNames.h"
 #include "rtl/Utf8Path.h"
 
@@ -85,4 +86,15 @@ void IndexFiles(TDbfTable& fileLog, const std::string& programFolder) {
     fileLog.SetExclusive(false);
     fileLog.SetIndexName(order);
     fileLog.Close();
+}
+
+bool RebuildFileLogIndexWhenDamaged(TDbfTable& fileLog, const std::string& programFolder) {
+    const auto tables = FilesNamedIgnoringCase(PathFromUtf8(programFolder), kFileLogTableName);
+    if (tables.empty() || !FileLogIndexExists(programFolder)) return false;
+    const std::string damage = xbase::indexDamage(tables.front());
+    if (damage.empty()) return false;
+    IndexFiles(fileLog, programFolder);
+    xbase::reportRecovery(std::string(kFileLogTableName) + ": its index could not be trusted and was rebuilt from the records (" +
+                          damage + ")");
+    return true;
 }

@@ -1,38 +1,9 @@
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <map>
-#include <optional>
+#include "data/table/DbfTableImpl.h"
 
-#include "data/DbfFieldCodec.h"
-#include "data/DbfKeyExpression.h"
-#include "data/DbfSettings.h"
-#include "data/DynamicConnList.h"
-#include "data/FileNames.h"
-#include "data/TextCase.h"
-#include "data/storage/XbaseTable.h"
-#include "rtl/Utf8Path.h"
-
-namespace {
-
-constexpr int kLayerErrorCode = 5121;
-constexpr size_t kMaxKeyLength = 256;
-
-std::string RightTrimmed(std::string_view s) {
-    size_t n = s.size();
-    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
-    return std::string(s.substr(0, n));
-}
-
-std::string Padded(std::string_view s, size_t length) {
-    std::string out(s);
-    if (out.size() < length) out.append(length - out.size(), ' ');
-    return out;
-}
-
-}  // namespace
+using dbftable::kMaxKeyLength;
+using dbftable::RightTrimmed;
 
 EDbfDatabaseError::EDbfDatabaseError(const std::string& message, int errorCode, std::string componentName,
                                      std::string tableName, std::string databaseName)
@@ -41,291 +12,6 @@ EDbfDatabaseError::EDbfDatabaseError(const std::string& message, int errorCode, 
       componentName_(std::move(componentName)),
       tableName_(std::move(tableName)),
       databaseName_(std::move(databaseName)) {}
-
-struct TDbfTable::Impl {
-    explicit Impl(TDbfTable& owner) : t(owner) {}
-
-    TDbfTable& t;
-    std::unique_ptr<xbase::XbaseTable> table;
-    std::unique_ptr<xbase::TagCursor> order;   // null: record-number order
-    std::optional<DbfKeyExpression> orderKey;
-    std::vector<uint8_t> blank, image;
-    uint32_t recno = 0;
-    bool hasRecord = false;
-    bool eof = false;
-    bool lastPending = false;     // end of data reached; the last record not yet loaded
-    bool modified = false;
-    bool appended = false;        // the record being inserted is already in the file
-    uint32_t lockedRecNo = 0;
-    bool insertAtEnd = true;      // Cancel of a new record goes to the last record
-    uint32_t recBeforeInsert = 0;
-    bool hadRecordBeforeInsert = false;
-    uint32_t indexPageSize = 512;
-    std::map<int, Listener> listeners;
-    int nextListenerId = 1;
-
-    // --- errors ------------------------------------------------------------
-    std::string Prefixed(const std::string& text) const { return t.name_ + ": " + text; }
-
-    [[noreturn]] void LayerError(const std::string& text, int code = kLayerErrorCode) const {
-        throw EDbfDatabaseError(Prefixed(text), code, t.name_, t.tableName_, t.databaseName_);
-    }
-    [[noreturn]] void PlainError(const std::string& text) const { throw EDatabaseError(Prefixed(text)); }
-    [[noreturn]] void EngineError(const xbase::XbaseError& e) const {
-        throw EDbfDatabaseError(Prefixed(e.what()), e.code(), t.name_, t.tableName_, t.databaseName_);
-    }
-
-    template <class F>
-    auto Engine(F&& f) const -> decltype(f()) {
-        try {
-            return f();
-        } catch (const xbase::XbaseError& e) {
-            EngineError(e);
-        }
-    }
-
-    void CheckOpen() const {
-        if (!table) PlainError("Cannot perform this operation on a closed dataset");
-    }
-    void CheckModifiable() const {
-        CheckOpen();
-        if (t.readOnly_) PlainError("Cannot modify a read-only dataset");
-    }
-    bool Changing() const {
-        return t.state_ == TDataSetState::Editing || t.state_ == TDataSetState::Inserting;
-    }
-
-    void Notify(Change change) {
-        // A listener may remove itself while being told.
-        const auto copy = listeners;
-        for (const auto& [id, listener] : copy)
-            if (listener) listener(change);
-    }
-
-    void SetState(TDataSetState state) {
-        if (t.state_ == state) return;
-        t.state_ = state;
-        Notify(Change::StateChanged);
-    }
-
-    // --- reading records ---------------------------------------------------
-    // Loads the record image; whether the record is visible.
-    bool Load(uint32_t r) {
-        Engine([&] { table->readRecord(r, image); });
-        return EngineShowsDeleted() || !xbase::XbaseTable::isDeleted(image);
-    }
-    void Stand(uint32_t r) {
-        recno = r;
-        hasRecord = true;
-        eof = false;
-        lastPending = false;
-    }
-    void StandNowhere() {
-        recno = 0;
-        hasRecord = false;
-        eof = true;
-        lastPending = false;
-        image = blank;
-    }
-    // A missed seek leaves the last record of the order current; it is read
-    // only when someone looks at it (the file-log update appends instead).
-    void StandAtEndLazily() {
-        recno = 0;
-        hasRecord = false;
-        eof = true;
-        lastPending = true;
-    }
-    void Settle() {
-        if (lastPending && table) GoLast(true);
-    }
-
-    void GoFirst() {
-        if (order) {
-            for (auto r = Engine([&] { return order->first(); }); r; r = Engine([&] { return order->next(); }))
-                if (Load(*r)) return Stand(*r);
-        } else {
-            const uint32_t count = Engine([&] { return table->recordCount(); });
-            for (uint32_t r = 1; r <= count; ++r)
-                if (Load(r)) return Stand(r);
-        }
-        StandNowhere();
-    }
-
-    // The last visible record of the active order; `atEnd` keeps the
-    // end-of-data indicator set on it (after a seek that ran off the end).
-    void GoLast(bool atEnd) {
-        bool found = false;
-        if (order) {
-            for (auto r = Engine([&] { return order->last(); }); r; r = Engine([&] { return order->prev(); }))
-                if (Load(*r)) {
-                    Stand(*r);
-                    found = true;
-                    break;
-                }
-        } else {
-            for (uint32_t r = Engine([&] { return table->recordCount(); }); r >= 1; --r)
-                if (Load(r)) {
-                    Stand(r);
-                    found = true;
-                    break;
-                }
-        }
-        if (!found) StandNowhere();
-        else eof = atEnd;
-        lastPending = false;
-    }
-
-    // After a dropped batch the records it wrote are gone: the edit in
-    // progress ends and the current record is read again.
-    void DropBatchRecords() {
-        if (lockedRecNo != 0) {
-            try {
-                Unlock();
-            } catch (const EDatabaseError&) {
-            }
-        }
-        modified = appended = false;
-        if (Changing()) SetState(TDataSetState::Browsing);
-        const uint32_t count = Engine([&] { return table->recordCount(); });
-        if (hasRecord && recno <= count) Reread();
-        else StandAtEndLazily();
-        Notify(Change::RecordMoved);
-    }
-
-    void Reread() {
-        if (recno == 0) return StandNowhere();
-        if (Load(recno)) Stand(recno);
-        else GoFirst();   // gone from view meanwhile
-    }
-
-    // --- pending changes ---------------------------------------------------
-    void FinishPending() {
-        if (!Changing()) return;
-        if (t.updateRecordHook_) t.updateRecordHook_();
-        if (modified) t.Post();
-        else t.Cancel();
-    }
-
-    void Unlock() {
-        if (lockedRecNo == 0) return;
-        const uint32_t r = lockedRecNo;
-        Engine([&] { table->unlockRecord(r); });
-        lockedRecNo = 0;
-    }
-
-    // --- opening -----------------------------------------------------------
-    void BuildFields() {
-        t.fields_.clear();
-        int number = 1;
-        for (const xbase::FieldInfo& info : table->fields()) {
-            TDbfFieldDef def;
-            def.FieldNo = number++;
-            def.Name = info.name;
-            def.StoredType = info.type;
-            def.Width = info.width;
-            def.Decimals = info.decimals;
-            def.Offset = static_cast<int>(info.offset);
-            def.Kind = dbfcodec::KindOf(info.type, info.width, info.decimals);
-            t.fields_.push_back(def);
-        }
-    }
-
-    void UseOrder(const std::string& tagName) {
-        if (tagName.empty()) {
-            order.reset();
-            orderKey.reset();
-            return;
-        }
-        auto cursor = Engine([&] { return table->tag(tagName); });
-        orderKey = DbfKeyExpression::Parse(cursor->expression(), t.fields_);
-        order = std::move(cursor);
-    }
-
-    std::unique_ptr<xbase::XbaseTable> OpenFile() const {
-        if (t.tableName_.empty()) LayerError("Missing TableName property");
-        if (t.databaseName_.empty())
-            LayerError("One of the DatabaseName property or the DbfConnection property must have a value.");
-        if (TDynamicConnList::Instance().Connect(t.databaseName_) <= 0)
-            LayerError("Internal Error: invalid connection handle.");
-        const auto path = ResolveIgnoringCase(PathFromUtf8(t.databaseName_), t.tableName_);
-        return Engine([&] {
-            return xbase::XbaseTable::open(path, t.exclusive_ ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared,
-                                           t.readOnly_);
-        });
-    }
-
-    // --- seeking -----------------------------------------------------------
-    bool KeyMatches(const std::string& key) const {
-        return orderKey && RightTrimmed(orderKey->Evaluate(image)) == RightTrimmed(key);
-    }
-
-    bool HardSeek(const std::string& key) {
-        std::optional<uint32_t> hit;
-        try {
-            hit = order->seek(key);
-        } catch (const xbase::XbaseError& e) {
-            if (e.code() != xbase::kNotFound) EngineError(e);
-        }
-        // The first visible record among those with the key.
-        for (bool first = true; hit; first = false) {
-            const bool visible = Load(*hit);
-            if (!first && !KeyMatches(key)) break;
-            if (visible) {
-                Stand(*hit);
-                return true;
-            }
-            if (!orderKey) break;   // cannot tell where the equal keys end
-            hit = Engine([&] { return order->next(); });
-        }
-        StandAtEndLazily();
-        return false;
-    }
-
-    // First visible record whose key is not below `key`.
-    bool SoftSeek(const std::string& key) {
-        if (HardSeek(key)) return true;
-        if (orderKey) {
-            const size_t length = std::max<size_t>(key.size(), order->keyLength());
-            const std::string sought = Padded(key, length);
-            for (auto r = Engine([&] { return order->first(); }); r; r = Engine([&] { return order->next(); })) {
-                const bool visible = Load(*r);
-                if (visible && Padded(orderKey->Evaluate(image), length) >= sought) {
-                    Stand(*r);
-                    return false;
-                }
-            }
-        }
-        GoLast(true);
-        return false;
-    }
-
-    // --- field access --------------------------------------------------------
-    std::span<const uint8_t> Bytes(const TDbfFieldDef& f) {
-        Settle();
-        if (!table || (!hasRecord && !Changing())) return {};
-        const size_t end = static_cast<size_t>(f.Offset + f.Width);
-        if (end > image.size()) return {};
-        return std::span<const uint8_t>(image).subspan(static_cast<size_t>(f.Offset), static_cast<size_t>(f.Width));
-    }
-
-    void CheckEditMode() const {
-        if (!Changing()) LayerError("Dataset not in edit mode");
-    }
-
-    template <class Encode>
-    void Store(const TDbfFieldDef& f, Encode&& encode) {
-        CheckEditMode();
-        std::string bytes;
-        try {
-            bytes = encode();
-        } catch (const dbfcodec::FieldWriteError& e) {
-            LayerError(e.message);
-        }
-        std::memcpy(image.data() + f.Offset, bytes.data(), std::min<size_t>(bytes.size(), f.Width));
-        modified = true;
-        Notify(Change::FieldChanged);
-    }
-};
 
 TDbfTable::TDbfTable(std::string componentName)
     : impl_(std::make_unique<Impl>(*this)), name_(std::move(componentName)) {}
@@ -339,29 +25,29 @@ TDbfTable::~TDbfTable() {
 }
 
 void TDbfTable::SetTableName(const std::string& name) {
-    if (Active()) impl_->LayerError("Cannot perform this operation on an open dataset");
+    impl_->CheckClosed();
     tableName_ = name;
 }
 
 void TDbfTable::SetTableType(TTableType type) {
-    if (Active()) impl_->LayerError("Cannot perform this operation on an open dataset");
+    impl_->CheckClosed();
     tableType_ = type;
 }
 
 void TDbfTable::SetDatabaseName(const std::string& folder) {
-    if (Active()) impl_->LayerError("Cannot perform this operation on an open dataset");
+    impl_->CheckClosed();
     std::string path = folder;
     if (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     databaseName_ = path;
 }
 
 void TDbfTable::SetExclusive(bool exclusive) {
-    if (Active()) impl_->PlainError("Cannot perform this operation on an open dataset");
+    impl_->CheckClosed(true);
     exclusive_ = exclusive;
 }
 
 void TDbfTable::SetReadOnly(bool readOnly) {
-    if (Active()) impl_->PlainError("Cannot perform this operation on an open dataset");
+    impl_->CheckClosed(true);
     readOnly_ = readOnly;
 }
 
@@ -577,34 +263,9 @@ void TDbfTable::Edit() {
     d.Notify(Change::RecordMoved);
 }
 
-void TDbfTable::Append() {
-    Impl& d = *impl_;
-    d.CheckOpen();
-    d.FinishPending();
-    d.CheckModifiable();
-    d.insertAtEnd = true;
-    d.hadRecordBeforeInsert = d.hasRecord;
-    d.recBeforeInsert = d.recno;
-    d.image = d.blank;
-    d.modified = d.appended = false;
-    d.SetState(TDataSetState::Inserting);
-    d.Notify(Change::RecordMoved);
-}
+void TDbfTable::Append() { impl_->BeginInsert(false); }
 
-void TDbfTable::Insert() {
-    Impl& d = *impl_;
-    d.CheckOpen();
-    d.FinishPending();
-    d.CheckModifiable();
-    d.Settle();
-    d.insertAtEnd = !d.hasRecord || d.eof;
-    d.hadRecordBeforeInsert = d.hasRecord;
-    d.recBeforeInsert = d.recno;
-    d.image = d.blank;
-    d.modified = d.appended = false;
-    d.SetState(TDataSetState::Inserting);
-    d.Notify(Change::RecordMoved);
-}
+void TDbfTable::Insert() { impl_->BeginInsert(true); }
 
 void TDbfTable::Post() {
     Impl& d = *impl_;

@@ -1,8 +1,8 @@
-#include "data/DbfKeyExpression.h"
+#include "data/table/DbfKeyExpression.h"
 
 #include <cctype>
 
-#include "data/TextCase.h"
+#include "data/values/TextCase.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 
 namespace dbfcodec {
 

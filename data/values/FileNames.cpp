@@ -1,9 +1,9 @@
-#include "data/FileNames.h"
+#include "data/values/FileNames.h"
 
 #include <algorithm>
 #include <system_error>
 
-#include "data/TextCase.h"
+#include "data/values/TextCase.h"
 #include "rtl/Utf8Path.h"
 
 std::vector<std::filesystem::path> FilesNamedIgnoringCase(const std::filesystem::path& folder,

@@ -1,4 +1,4 @@
-#include "data/DbfFieldCodec.h"
+#include "data/table/DbfFieldCodec.h"
 
 #include <cmath>
 #include <cstdio>

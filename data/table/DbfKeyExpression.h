@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
 
 class DbfKeyExpression {
 public:

@@ -1,6 +1,6 @@
-#include "data/DynamicConnList.h"
+#include "data/table/DynamicConnList.h"
 
-#include "data/TextCase.h"
+#include "data/values/TextCase.h"
 
 TDynamicConnList& TDynamicConnList::Instance() {
     static TDynamicConnList list;

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "data/DateTime.h"
-#include "data/DbfTable.h"
+#include "data/table/DbfTable.h"
+#include "data/values/DateTime.h"
 
 inline constexpr const char* kSettingsTableName = "ZAVSYS.DBF";
 inline constexpr const char* kFileLogTableName = "FILELOG.DBF";
@@ -55,3 +55,9 @@ bool FileLogIndexExists(const std::string& programFolder);
 // program folder, opens the file log exclusively and creates the tag
 // FILENAME over every record; the file log is left closed and shared.
 void IndexFiles(TDbfTable& fileLog, const std::string& programFolder);
+
+// Rebuilds the file-log index as IndexFiles does when it is there but cannot
+// be trusted (damaged, or plainly not the index of these records: see
+// xbase::indexDamage), and says so through the storage engine's recovery
+// reporter (standard error unless one is set). True when it rebuilt it.
+bool RebuildFileLogIndexWhenDamaged(TDbfTable& fileLog, const std::string& programFolder);
