@@ -1,5 +1,7 @@
 #include "upload/LoginOptions.h"
 
+#include "ftp/iohandler/NetTlsContext.h"
+
 #include <charconv>
 #include <set>
 
@@ -95,6 +97,11 @@ TLoginOptions ParseLoginOptions(std::string_view text) {
             options.TlsCaFile = value;
         } else if (key == "tls-pin") {
             if (value.empty()) Refuse(word, "the pin is empty");
+            try {
+                ParseTlsPins(value);
+            } catch (const ENetTlsError& e) {
+                Refuse(word, e.what());
+            }
             options.TlsPin = value;
         } else if (key == "confirm") {
             if (value == "size") options.Confirm = TConfirmRule::Size;
@@ -130,4 +137,12 @@ std::string TlsModeName(TTlsMode mode) {
 
 std::string FormatOptionValue(const std::string& value) {
     return EscapeValue(value);
+}
+
+TNetTlsSettings TlsSettingsOf(const TLoginOptions& options) {
+    TNetTlsSettings tls;
+    tls.Enabled = options.Tls == TTlsMode::Explicit;
+    tls.CaFile = options.TlsCaFile;
+    tls.Pin = options.TlsPin;
+    return tls;
 }

@@ -39,6 +39,10 @@ std::string FormatLoginOptions(const TLoginOptions& options);
 // One value as an option word holds it (blanks, controls and "%" as %XX).
 std::string FormatOptionValue(const std::string& value);
 
+// The FTP client's TLS settings for these options.
+struct TNetTlsSettings;
+TNetTlsSettings TlsSettingsOf(const TLoginOptions& options);
+
 // Names of the rule and the mode as the options write them ("size", "226";
 // "off", "explicit"), for messages and reports.
 std::string ConfirmRuleName(TConfirmRule rule);

@@ -69,6 +69,7 @@ bool TUploadRun::ReadLogin() {
     values_.RemoteFolder = login.RemoteFolder;
     ftp_.SetHost(login.ServerHost());
     if (login.Options.Port) ftp_.SetPort(*login.Options.Port);
+    ftp_.Tls = TlsSettingsOf(login.Options);
     confirm_ = login.Options.Confirm;
     ftp_.SetUsername(TextFn::TrimBlanks(values_.FtpUser));
     ftp_.SetPassword(TextFn::TrimBlanks(values_.FtpPassword));

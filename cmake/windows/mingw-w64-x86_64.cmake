@@ -14,6 +14,10 @@ set(CMAKE_CXX_COMPILER ${qz_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${qz_mingw}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${qz_mingw})
+# OpenSSL cross-built for Windows (scripts/build-openssl-windows).
+if(OPENSSL_ROOT_DIR)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${OPENSSL_ROOT_DIR})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

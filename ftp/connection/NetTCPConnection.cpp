@@ -35,13 +35,17 @@ void TNetTCPConnection::DropSocket() {
 
 void TNetTCPConnection::PrepareHandler() {
     if (ioHandler_ && ioHandler_->Connected()) throw ENetAlreadyConnected();
-    if (!ioHandler_) {
-        if (MakeIOHandler) ioHandler_ = MakeIOHandler();
-        if (!ioHandler_) ioHandler_ = std::make_unique<TNetIOHandlerSocket>();
-    }
+    if (!ioHandler_) ioHandler_ = MakeTransport();
     ioHandler_->Open();
     inputBuffer_.Clear();
     closedGracefully_ = false;
+}
+
+std::unique_ptr<TNetIOHandler> TNetTCPConnection::MakeTransport() {
+    std::unique_ptr<TNetIOHandler> handler;
+    if (MakeIOHandler) handler = MakeIOHandler();
+    if (!handler) handler = std::make_unique<TNetIOHandlerSocket>();
+    return handler;
 }
 
 void TNetTCPConnection::CheckForDisconnect(bool raise, bool ignoreBuffer) {

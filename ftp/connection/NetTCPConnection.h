@@ -49,6 +49,8 @@ protected:
     // Prepares the handler (created and owned when there is none) with a
     // fresh socket; raises ENetAlreadyConnected when it is open.
     void PrepareHandler();
+    // The transport a new connection gets: MakeIOHandler's, or a socket.
+    virtual std::unique_ptr<TNetIOHandler> MakeTransport();
     void CheckForDisconnect(bool raise, bool ignoreBuffer);
     int ReadFromStack();
     // The same with its own wait (-1: no limit); nothing when the wait ended

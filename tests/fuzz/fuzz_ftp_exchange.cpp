@@ -1,6 +1,8 @@
 // The client's whole exchange against fuzzed server bytes, through the
 // in-memory transport: connect, greeting, USER/PASS/TYPE/SYST, CWD, PASV, one
-// STOR with its data connection, SIZE. Errors are allowed; crashes, hangs
+// STOR with its data connection, SIZE; with explicit FTPS (bit 6 of byte 1)
+// AUTH TLS, the handshake, PBSZ and PROT P too, the replies after the 234
+// and the data inside TLS. Errors are allowed; crashes, hangs
 // and unbounded growth are not. The store is confirmed as the upload run
 // confirms it, under either rule: when the confirmation lets the file count
 // as stored, the replies must have said so cleanly, or the target aborts.
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "ftp/commands/NetFTP.h"
+#include "tests/support/MemoryTlsTransport.h"
 #include "ftp/connection/NetReply.h"
 #include "tests/support/MemoryTransport.h"
 #include "upload/UploadRun.h"
@@ -65,20 +68,29 @@ void Try(TNetFTP& ftp, Step step) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    // Byte 0: receive size. Byte 1: faults, and the confirmation rule (bit
-    // 7). The rest: the server's bytes.
+    // Byte 0: receive size. Byte 1: faults, send limit, FTPS (bit 6) and
+    // the confirmation rule (bit 7). The rest: the server's bytes.
     qz::test::MemoryServer server;
     server.piece = 1 + static_cast<std::size_t>(data[0]) * 131;
     server.refuseControl = (data[1] & 1) != 0;
     server.refuseData = (data[1] & 2) != 0;
     server.dataStalls = (data[1] & 4) != 0;
-    server.sendLimit = ((data[1] >> 3) & 0x0F) * 1021;
+    server.sendLimit = ((data[1] >> 3) & 0x07) * 1021;
+    const bool tls = (data[1] & 0x40) != 0;
     const TConfirmRule rule = (data[1] & 0x80) ? TConfirmRule::FinalReply : TConfirmRule::Size;
     server.control = std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2);
 
     TNetFTP ftp;
-    ftp.MakeIOHandler = qz::test::MemoryTransport(server, true);
-    ftp.MakeDataIOHandler = qz::test::MemoryTransport(server, false);
+    if (tls) {
+        static const std::string pin = qz::test::MemoryTlsPin();
+        ftp.Tls.Enabled = true;
+        ftp.Tls.Pin = pin;
+        ftp.MakeIOHandler = qz::test::MemoryTlsTransport(server, true);
+        ftp.MakeDataIOHandler = qz::test::MemoryTlsTransport(server, false);
+    } else {
+        ftp.MakeIOHandler = qz::test::MemoryTransport(server, true);
+        ftp.MakeDataIOHandler = qz::test::MemoryTransport(server, false);
+    }
     ftp.SetHost("127.0.0.1");
     ftp.SetUsername("hotel");
     ftp.SetPassword("secret");

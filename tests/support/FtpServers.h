@@ -5,6 +5,7 @@
 //   qz::test::RealFtpServer server(qz::test::FtpServerKind::Vsftpd, "/tmp/x/root");
 //   client.SetPort(server.Port()); client.SetUsername(server.User()); ...
 //   server.ReadLog()  // the server's command log
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,21 @@
 
 namespace qz::test {
 
-enum class FtpServerKind { Vsftpd, Pyftpdlib };
+enum class FtpServerKind { Vsftpd, Pyftpdlib, HostileFtps, Proftpd, PureFtpd };
+
+// FTP over TLS for a test server: its certificate (a name made by
+// tests/support/make-test-certs: "good", "expired", "self", "wronghost",
+// "other") and the highest TLS version it speaks. HostileFtps is a small
+// scripted server (tests/support/hostile-ftps.py) that misbehaves as `Mode`
+// says.
+struct FtpTlsSetup {
+    std::string Cert = "good";
+    std::string MaxVersion;  // "1.2", or empty for the newest (1.3)
+    std::string Mode;        // HostileFtps only
+};
+
+// The folder of the test certificates as this program names it (QZ_TEST_CERTS).
+std::string TestCertsDir();
 
 const char* FtpServerKindName(FtpServerKind kind);
 // Every kind whose program is installed.
@@ -28,6 +43,8 @@ public:
     // only) is used as given, e.g. 21 inside a test's own network namespace;
     // `extraConfig` (vsftpd only) adds lines to the server's configuration.
     RealFtpServer(FtpServerKind kind, std::string rootDir = {}, int fixedPort = 0, std::string extraConfig = {});
+    // The same server with TLS required on the control and data connections.
+    RealFtpServer(FtpServerKind kind, const FtpTlsSetup& tls, std::string rootDir = {});
     ~RealFtpServer();
     RealFtpServer(const RealFtpServer&) = delete;
     RealFtpServer& operator=(const RealFtpServer&) = delete;
@@ -42,12 +59,20 @@ public:
     // The server's protocol log (commands and replies as it logs them).
     const std::string& LogPath() const { return logPath_; }
     std::string ReadLog() const;
+    // Where the server records its TLS sessions: vsftpd's log (debug_ssl),
+    // ProFTPD's TLSLog; empty for the others.
+    std::string ReadTlsLog() const;
     // The commands of the log, in order ("USER anonymous", "STOR a.xml", ...).
     std::vector<std::string> LoggedCommands() const;
 
 private:
+    void Start();
     void StartVsftpd();
     void StartPyftpdlib();
+    void StartProftpd();
+    void StartPureFtpd();
+    // argv with the server's OpenSSL limited as tls_ says.
+    std::vector<std::string> WithTlsLimits(std::vector<std::string> argv);
     void Spawn(const std::vector<std::string>& argv);
     bool WaitForGreeting(int port);
     bool ServerRunning();   // false once the spawned process has ended
@@ -56,10 +81,11 @@ private:
     FtpServerKind kind_;
     int fixedPort_ = 0;
     std::string extraConfig_;
+    std::optional<FtpTlsSetup> tls_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
     std::string user_, password_;
-    std::string workDir_, rootDir_, logPath_;
+    std::string workDir_, rootDir_, logPath_, tlsLogPath_;
     bool ownsRoot_ = false;
     pid_t pid_ = -1;
 };

@@ -27,6 +27,8 @@ std::string ServerPath(const std::string& path) { return path; }
 
 bool FtpServerAvailable(FtpServerKind kind) {
     if (kind == FtpServerKind::Vsftpd) return ::access(VsftpdProgram, X_OK) == 0;
+    if (kind == FtpServerKind::Proftpd) return ::access(ProftpdProgram, X_OK) == 0;
+    if (kind == FtpServerKind::PureFtpd) return ::access(PureFtpdProgram, X_OK) == 0 && ::access(PurePwProgram, X_OK) == 0;
     if (::access(PythonProgram, X_OK) != 0) return false;
     return std::system("/usr/bin/python3 -c 'import pyftpdlib' >/dev/null 2>&1") == 0;
 }

@@ -8,6 +8,10 @@ namespace qz::test {
 
 extern const char* const VsftpdProgram;
 extern const char* const PythonProgram;
+// ProFTPD and pure-ftpd, unpacked beside vsftpd by scripts/install-deps.
+extern const char* const ProftpdProgram;
+extern const char* const PureFtpdProgram;
+extern const char* const PurePwProgram;
 
 std::string MakeTempDir(const std::string& prefix);
 void SetMode(const std::string& path, int mode);

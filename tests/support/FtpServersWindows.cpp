@@ -73,6 +73,8 @@ bool FtpServerAvailable(FtpServerKind kind) {
     std::error_code ec;
     if (!fs::exists(std::string(kLinuxRoot) + "/bin/sh", ec)) return false;   // not under Wine
     if (kind == FtpServerKind::Vsftpd) return fs::exists(std::string(kLinuxRoot) + VsftpdProgram, ec);
+    // Set up with a shell pipe here (pure-pw) and proven on Linux: not under Wine.
+    if (kind == FtpServerKind::Proftpd || kind == FtpServerKind::PureFtpd) return false;
     return fs::exists(std::string(kLinuxRoot) + PythonProgram, ec) &&
            fs::exists(std::string(kLinuxRoot) + "/usr/lib/python3/dist-packages/pyftpdlib", ec);
 }

@@ -14,7 +14,8 @@ TEST(LoginOptions, EachKeyRoundTrips) {
     options.Port = 990;
     options.Tls = TTlsMode::Explicit;
     options.TlsCaFile = "C:\\Program Files\\QELZAV\\chain ca.pem";
-    options.TlsPin = "sha256//AbC+/=";
+    options.TlsPin = "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=,cert:E3:B0:C4:42:98:FC:1C:14:9A:FB:F4:C8:99:6F:B9:24:"
+                     "27:AE:41:E4:64:9B:93:4C:A4:95:99:1B:78:52:B8:55";
     options.Confirm = TConfirmRule::FinalReply;
     const std::string words = FormatLoginOptions(options);
     EXPECT_EQ(words.find_first_of("\r\n\x1a\t"), std::string::npos);
@@ -35,6 +36,10 @@ TEST_P(RefusedOptions, RaiseConvertError) {
 INSTANTIATE_TEST_SUITE_P(Words, RefusedOptions,
                          ::testing::Values("tls=explict", "tls=", "port=0", "port=65536", "port=21x", "port=-21",
                                            "confirm=none", "verify=off", "tls", "host=", "tls-ca=a%2", "tls-ca=a%zz",
-                                           "port=21 port=2121", "TLS=explicit"));
+                                           "port=21 port=2121", "TLS=explicit",
+                                           // pins: cert:/key: with 64 hex digits, sha256// with 44 base64
+                                           "tls-pin=sha256//AbC+/=", "tls-pin=cert:12", "tls-pin=md5:00",
+                                           "tls-pin=key:" "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b85g",
+                                           "tls-pin=cert:e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855,"));
 
 }  // namespace

@@ -307,6 +307,43 @@ TEST(QeladminCheck, RefusedConnectionShowsTheSocketError) {
     EXPECT_NE(r.output.find("Socket Error # 10061"), std::string::npos) << r.output;
 }
 
+// `qeladmin check` with tls=explicit reports the handshake: version, cipher,
+// the certificate's subject, issuer, dates and fingerprint, and what
+// verified it; a certificate that does not verify is the program's error.
+TEST(QeladminCheckTls, ReportsTheHandshakeAndRefusesAnUntrustedCertificate) {
+    if (!FtpServerAvailable(FtpServerKind::Vsftpd)) GTEST_SKIP() << "vsftpd not installed";
+    RealFtpServer good(FtpServerKind::Vsftpd, FtpTlsSetup{"good", "", ""});
+    TempDir dir;
+    const std::string ca = TestCertsDir() + "/ca.pem";
+    ASSERT_EQ(Qeladmin({"login", dir.Str(), "LOC", "localhost", good.User(), "-", "--port", std::to_string(good.Port()),
+                        "--tls", "explicit", "--tls-ca", ca},
+                       good.Password() + "\n")
+                  .exitCode,
+              0);
+    Result r = Qeladmin({"check", dir.Str(), "LOC"});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    for (const std::string& line :
+         {std::string("TLS: TLSv1.3, cipher TLS_"), std::string("certificate: subject CN=localhost\n"),
+          std::string("certificate: issuer CN=QELZAV test CA\n"), std::string("certificate: valid from 20"),
+          std::string("certificate: SHA-256 "), "certificate: verified by the CA file " + ca + " and the host name localhost\n",
+          std::string("logged in as \"anonymous\"")})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+
+    RealFtpServer self(FtpServerKind::Vsftpd, FtpTlsSetup{"self", "", ""});
+    ASSERT_EQ(Qeladmin({"login", dir.Str(), "SELF", "localhost", self.User(), "-", "--port", std::to_string(self.Port()),
+                        "--tls", "explicit", "--tls-ca", ca},
+                       self.Password() + "\n")
+                  .exitCode,
+              0);
+    r = Qeladmin({"check", dir.Str(), "SELF"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.output.find("FAILED: The TLS handshake with the server failed: the server's certificate was refused: "
+                            "self-signed certificate."),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("logged in"), std::string::npos) << r.output;
+}
+
 // One truth for the port: the login file's, which upload uses too. A port
 // given to check alone would test another server than the nightly run's.
 TEST(QeladminCheck, PortOptionIsRefusedWithAPointerToLogin) {

@@ -4,6 +4,7 @@
 // failure prints the message the program would show.
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "ftp/commands/NetFTP.h"
@@ -11,6 +12,7 @@
 #include "tools/qeladmin/Options.h"
 #include "upload/FolderOwnership.h"
 #include "upload/LoginFile.h"
+#include "upload/LoginOptions.h"
 #include "upload/TextFn.h"
 #include "upload/UploadRun.h"
 
@@ -27,6 +29,16 @@ std::string AsReported(std::string message) {
 int Fail(const std::string& message) {
     std::fprintf(stderr, "FAILED: %s\n", AsReported(message).c_str());
     return 1;
+}
+
+// What the control connection's handshake found.
+void PrintTls(const TNetTlsInfo& tls) {
+    std::printf("TLS: %s, cipher %s\n", tls.Version.c_str(), tls.Cipher.c_str());
+    std::printf("certificate: subject %s\n", tls.Subject.c_str());
+    std::printf("certificate: issuer %s\n", tls.Issuer.c_str());
+    std::printf("certificate: valid from %s to %s\n", tls.NotBefore.c_str(), tls.NotAfter.c_str());
+    std::printf("certificate: SHA-256 %s\n", tls.CertSha256.c_str());
+    std::printf("certificate: verified by %s\n", tls.VerifiedBy.c_str());
 }
 
 }  // namespace
@@ -62,12 +74,14 @@ int RunCheck(const Args& args) {
     TNetFTP ftp;
     ftp.SetHost(host);
     ftp.SetPort(port);
+    ftp.Tls = TlsSettingsOf(login->Options);
     ftp.SetUsername(user);
     ftp.SetPassword(TextFn::TrimBlanks(login->FtpPassword));
     ftp.SetPassive(true);
     ftp.SetReadTimeout(timeoutMs);
     try {
         ftp.ConnectToServer(true);
+        if (ftp.Tls.Enabled) PrintTls(ftp.TlsInfo());
         std::printf("connected to %s port %d and logged in as \"%s\"\n", host.c_str(), port, user.c_str());
         if (!login->RemoteFolder.empty()) {
             ftp.ChangeFolder(login->RemoteFolder);
