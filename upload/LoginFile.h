@@ -35,7 +35,8 @@ inline constexpr int kLoginLineLimit = 4096;
 // the location code and ".DAT".
 std::string LoginFileName(const std::string& programFolder, const std::string& locationCode);
 
-// True when a plain file (not a folder) of that name exists.
+// True when an entry of that name exists that is not a folder; only a
+// regular file is then read (EInOutError for any other).
 bool LoginFileExists(const std::string& path);
 
 // The first line: everything before the first CR or Ctrl-Z, or to the end of

@@ -10,6 +10,9 @@ struct LoginFileCloser {
 };
 using LoginFileHandle = std::unique_ptr<std::FILE, LoginFileCloser>;
 
+// True when an entry other than a folder has that name. A FIFO, a device or
+// a link counts, so that the read refuses it by name ("not a regular file")
+// instead of the run saying there is no login file.
 bool RegularFileExists(const std::string& path);
 // Opens for binary reading; null with errno set when it cannot. Never waits
 // and never follows a link (ELOOP); an entry that is not a regular file gives

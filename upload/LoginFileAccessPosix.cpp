@@ -9,7 +9,8 @@
 
 bool RegularFileExists(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
+    const auto entry = std::filesystem::symlink_status(path, ec);
+    return std::filesystem::exists(entry) && !std::filesystem::is_directory(entry);
 }
 
 LoginFileHandle OpenForReading(const std::string& path) {

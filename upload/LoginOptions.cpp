@@ -111,6 +111,13 @@ TLoginOptions ParseLoginOptions(std::string_view text) {
             Refuse(word, "unknown option");
         }
     }
+    // A CA file or a pin on a plain connection would be a check that never
+    // runs, while the password went out in clear.
+    if ((!options.TlsCaFile.empty() || !options.TlsPin.empty()) && options.Tls != TTlsMode::Explicit)
+        Refuse(text, "tls-ca and tls-pin need tls=explicit");
+    // A pin replaces the CA check; both given would leave one of them unused.
+    if (!options.TlsCaFile.empty() && !options.TlsPin.empty())
+        Refuse(text, "give tls-ca or tls-pin, not both");
     return options;
 }
 

@@ -71,7 +71,9 @@ void TNetFTP::StartControlTls() {
 }
 
 void TNetFTP::ProtectDataConnections() {
-    SendCommand("PBSZ 0", {200});
+    if (SendCommand("PBSZ 0", {}) != 200)
+        throw ENetTlsError("The server refused the protection buffer size (PBSZ 0): " +
+                           LastCmdResult().FormattedText());
     if (SendCommand("PROT P", {}) != 200)
         throw ENetTlsError("The server refused encrypted data connections (PROT P): " +
                            LastCmdResult().FormattedText());

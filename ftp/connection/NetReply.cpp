@@ -131,9 +131,14 @@ bool TNetReplyCollector::AddLine(std::string_view rawLine) {
     const auto sameCode = [](char a, char b) {
         return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
     };
+    // The marker stands at the start of the line as received: an inner line
+    // that begins with a blank (" 213 24") is text, whatever follows.
+    std::string_view marked = rawLine;
+    while (!marked.empty() && static_cast<unsigned char>(marked.back()) <= ' ') marked.remove_suffix(1);
     const std::string_view code(endMarker_.data(), 3);
-    const bool last = (line.size() >= 4 && std::equal(endMarker_.begin(), endMarker_.end(), line.begin(), sameCode)) ||
-                      (line.size() == 3 && std::equal(code.begin(), code.end(), line.begin(), sameCode));
+    const bool last =
+        (marked.size() >= 4 && std::equal(endMarker_.begin(), endMarker_.end(), marked.begin(), sameCode)) ||
+        (marked.size() == 3 && std::equal(code.begin(), code.end(), marked.begin(), sameCode));
     lines_.push_back(std::move(line));
     complete_ = last;
     return complete_;

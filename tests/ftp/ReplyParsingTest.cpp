@@ -48,6 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"EndsWithBareCode", "230-Welcome\r\nmore text\r\n230\r\n", 230, "230", {"Welcome", " text", ""}},
         ReplyCase{"EndsWithCodeAndBlank", "230-Welcome\r\n230 \r\n", 230, "230", {"Welcome", ""}},
         ReplyCase{"ShortLinesAreText", "230-Welcome\r\n  ok\r\n--\r\n230 Done\r\n", 230, "230", {"Welcome", "", "", "Done"}},
+        // RFC 959: an inner line that begins with a blank is text, even with the code after it
+        ReplyCase{"InnerLineStartingWithABlankIsText", "213-Status\r\n 213 24\r\n213 3\r\n", 213, "213",
+                  {"Status", "24", "3"}},
         ReplyCase{"OtherCodeIsText", "226-a\r\n213 10\r\n226 b\r\n", 226, "226", {"a", "10", "b"}},
         ReplyCase{"EndMarkerIgnoresCase", "abc-x\r\nABC done\r\n", 0, "abc", {"x", "done"}},
         ReplyCase{"BlankLinesSkipped", "\r\n   \r\n\t\n220 ok\r\n", 220, "220", {"ok"}},

@@ -320,4 +320,27 @@ TEST(TlsMemoryTransportTest, WholeExchangeInsideTls) {
     EXPECT_EQ(ftp.TlsDataResumed(), 1);
 }
 
+// A refused PBSZ stops the log-in with a message that says what was refused,
+// before PROT P and before any file.
+TEST(TlsMemoryTransportTest, RefusedProtectionBufferSizeIsAClearError) {
+    MemoryServer server;
+    server.control = "220 hostile\r\n234 go\r\n331 pass\r\n230 in\r\n500 no\r\n";
+    TNetFTP ftp;
+    ftp.Tls.Enabled = true;
+    ftp.Tls.Pin = MemoryTlsPin();
+    ftp.MakeIOHandler = MemoryTlsTransport(server, true);
+    ftp.MakeDataIOHandler = MemoryTlsTransport(server, false);
+    ftp.SetHost("127.0.0.1");
+    ftp.SetUsername("hotel");
+    ftp.SetPassword("secret");
+    ftp.SetReadTimeout(1000);
+    try {
+        ftp.ConnectToServer();
+        FAIL() << "no error";
+    } catch (const ENetTlsError& e) {
+        EXPECT_NE(std::string(e.what()).find("PBSZ 0"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(server.commands, "AUTH TLS\r\nUSER hotel\r\nPASS secret\r\nPBSZ 0\r\n");
+}
+
 }  // namespace

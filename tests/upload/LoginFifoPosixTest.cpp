@@ -46,3 +46,21 @@ TEST(LoginFileSwappedForALink, IsRefused) {
     EXPECT_THROW((void)ReadLoginLine(dir + "/LOC.DAT"), EInOutError);
     fs::remove_all(dir);
 }
+
+// A FIFO, a device or a link in the login file's place is named as not a
+// regular file, not taken for a missing login file.
+TEST(LoginFileOtherKinds, AreRefusedByName) {
+    char pattern[] = "/tmp/qz-login-kind-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    for (const char* kind : {"fifo", "device link", "dangling link"}) {
+        const std::string path = dir + "/LOC.DAT";
+        fs::remove(path);
+        if (std::string(kind) == "fifo") ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        else if (std::string(kind) == "device link") fs::create_symlink("/dev/zero", path);
+        else fs::create_symlink(dir + "/nowhere", path);
+        EXPECT_TRUE(LoginFileExists(path)) << kind;
+        EXPECT_THROW((void)ReadLoginFile(dir, "LOC"), EInOutError) << kind;
+    }
+    fs::remove_all(dir);
+}

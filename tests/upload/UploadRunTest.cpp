@@ -359,6 +359,8 @@ std::string NotConfirmed(const std::string& exchange, const std::string& replies
 INSTANTIATE_TEST_SUITE_P(Cases, UploadRunConfirm, ::testing::Values(
     ConfirmCase{"SizeEqual", "", {kDone}, "213 10", ""},
     ConfirmCase{"SizeMultiLine", "", {kDone}, "213-size\r\n213 10", ""},
+    // an inner line that begins with a blank is text: the last line holds the size
+    ConfirmCase{"SizeMultiLineInnerLineWithABlank", "", {kDone}, "213-Status\r\n 213 3\r\n213 10", ""},
     ConfirmCase{"SizeWithLeadingZeros", "", {kDone}, "213 0010", ""},
     ConfirmCase{"FinalReply250", "", {"250 Stored."}, "213 10", ""},
     ConfirmCase{"SizeNoSuchFile", "", {kDone}, "550 No such file.", NotConfirmed("SIZE", "\"550 No such file.\"")},
