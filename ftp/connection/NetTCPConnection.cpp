@@ -150,6 +150,7 @@ void TNetTCPConnection::SendLine(const std::string& text) {
     std::string block = text;
     block += "\r\n";
     WriteBuffer(block.data(), block.size());
+    if (OnLineSent) OnLineSent(ShownLine(text));
 }
 
 std::string TNetTCPConnection::ReadTextLine() {
@@ -204,6 +205,7 @@ int TNetTCPConnection::ReadReply(const TReplyCodes& accepted) {
             throw ENetReadTimeout();
         }
     }
+    if (OnReplyRead) OnReplyRead(collector.Lines());
     lastReply_ = ParseReplyLines(collector.Lines());
     if (!accepted.empty() && std::find(accepted.begin(), accepted.end(), lastReply_.NumericCode) == accepted.end())
         throw ENetProtocolReplyError(lastReply_.NumericCode, RefusedReplyMessage(lastReply_));
