@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "data/table/DbfSettings.h"
 #include "data/storage/XbaseTable.h"
+#include "data/table/DbfSettings.h"
 #include "data/table/DbfTable.h"
 #include "ftp/NetExceptions.h"
 #include "ftp/commands/NetFTP.h"
