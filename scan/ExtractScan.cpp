@@ -166,7 +166,7 @@ std::size_t LoadGrid(const std::string& mode, const std::string& sourceFolder, T
         for (const ExtractFile& file : files) {
             // A badly named file is reported (once a scan) and still listed;
             // it must not keep the files after it from being listed and sent.
-            if (!HasValidDate(file.Name) && !std::exchange(dateTold, true)) messages.PlainMessage("Invalid Date!");
+            if (!HasValidDate(file.Name) && !std::exchange(dateTold, true)) messages.InvalidDate(file.Name);
             ScanFile(file, initialMode, settings, fileLog, transferList);
         }
     }

@@ -15,6 +15,11 @@ public:
     virtual ~TScanMessages() = default;
     virtual void PlainMessage(const std::string& text) = 0;   // caption "QELZAV", no icon
     virtual void ErrorMessage(const std::string& text) = 0;   // caption "Error", error icon
+    // "Invalid Date!", for the first file of a scan whose name holds no valid date.
+    virtual void InvalidDate(const std::string& fileName) {
+        (void)fileName;
+        PlainMessage("Invalid Date!");
+    }
 };
 
 // The date text of an extract file name: the six characters before its

@@ -154,6 +154,7 @@ void TNetTCPConnection::SendLine(const std::string& text) {
     std::string block = text;
     block += "\r\n";
     WriteBuffer(block.data(), block.size());
+    if (OnLineSent) OnLineSent(ShownLine(text));
 }
 
 std::string TNetTCPConnection::ReadTextLine() {
@@ -208,6 +209,7 @@ int TNetTCPConnection::ReadReply(const TReplyCodes& accepted) {
             throw ENetReadTimeout();
         }
     }
+    if (OnReplyRead) OnReplyRead(collector.Lines());
     lastReply_ = ParseReplyLines(collector.Lines());
     if (!accepted.empty() && std::find(accepted.begin(), accepted.end(), lastReply_.NumericCode) == accepted.end())
         throw ENetProtocolReplyError(lastReply_.NumericCode, RefusedReplyMessage(lastReply_));

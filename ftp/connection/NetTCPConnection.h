@@ -1,6 +1,7 @@
 #pragma once
 // One TCP connection with line and stream input/output and numbered replies,
 // and the client that opens it.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,11 @@ public:
     TNetIOHandlerFactory MakeIOHandler;
     // Bytes received and not yet consumed.
     std::size_t InputBufferSize() const { return inputBuffer_.Size(); }
+
+    // The exchange, for a log: each command line as ShownLine names it (a
+    // password never shown) once it has gone, and each whole reply's lines.
+    std::function<void(const std::string& shownLine)> OnLineSent;
+    std::function<void(const std::vector<std::string>& replyLines)> OnReplyRead;
 
 protected:
     // Prepares the handler (created and owned when there is none) with a

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -90,10 +91,35 @@ public:
         status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         return status_;
     }
-    Strings Err() const { return Lines(ReadFile(dir_ / "err")); }
+    // Standard error as written: a file, so each line is led by its time.
+    Strings Logged() const { return Lines(ReadFile(dir_ / "err")); }
+    // Its messages (and the lines under them): each line's time checked and
+    // taken off, the per-file lines (FilesSent) left out.
+    Strings Err() const {
+        Strings messages;
+        for (const std::string& line : Untimed())
+            if (line.rfind("Sent ", 0) != 0) messages.push_back(line);
+        return messages;
+    }
+    Strings FilesSent() const {
+        Strings sent;
+        for (const std::string& line : Untimed())
+            if (line.rfind("Sent ", 0) == 0) sent.push_back(line);
+        return sent;
+    }
     Strings Out() const { return Lines(ReadFile(dir_ / "out")); }
 
 private:
+    Strings Untimed() const {
+        static const std::regex timed(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d) (.*))");
+        Strings lines;
+        for (const std::string& line : Logged()) {
+            std::smatch match;
+            EXPECT_TRUE(std::regex_match(line, match, timed)) << "no time leads: " << line;
+            lines.push_back(match.size() == 3 ? match[2].str() : line);
+        }
+        return lines;
+    }
     // Of this command alone: tests run side by side in several processes.
     static fs::path TempDir() {
         std::string pattern = (fs::temp_directory_path() / "qzcmd-XXXXXX").string();
@@ -288,7 +314,7 @@ TEST(Unattended, RebuildsAMissingOrUntrustworthyFileLogIndexAsStartUpDoes) {
 }
 
 TEST(Unattended, WrongArgumentsGiveTheUsage) {
-    const std::string usage = "usage: qeladmin upload DIR [--list] [--retries N] [--retry-wait SECONDS] [--record FILE]";
+    const std::string usage = "usage: qeladmin upload DIR [--list] [--verbose] [--retries N] [--retry-wait SECONDS] [--record FILE]";
     const std::pair<Strings, std::string> cases[] = {
         {{"upload"}, "too few arguments"},
         {{"upload", "a", "b"}, "too many arguments"},
@@ -298,7 +324,7 @@ TEST(Unattended, WrongArgumentsGiveTheUsage) {
     for (const auto& [args, reason] : cases) {
         Command run(args);
         EXPECT_EQ(run.Wait(), kUploadUsage);
-        EXPECT_EQ(run.Err(), (Strings{"qeladmin upload: " + reason, usage}));
+        EXPECT_EQ(run.Logged(), (Strings{"qeladmin upload: " + reason, usage}));   // before any run: no time
     }
 }
 
@@ -327,6 +353,10 @@ TEST(Unattended, ShowsAProgressLinePerFileOnATerminal) {
     EXPECT_EQ(seen, "Uploading F1061505.xml (1 of 3)\r\nUploading F2061505.xml (2 of 3)\r\n"
                     "Uploading F3061505.xml (3 of 3)\r\nAll Finished!\r\n");
 }
+
+// Stand for the test's own paths in the expected lines.
+constexpr const char* kLoginFileMark = "<login file>";
+constexpr const char* kSourceFolderMark = "<extract folder>";
 
 // A failing run: how it is set up, and what it must say and leave.
 struct FailureCase {
@@ -358,18 +388,21 @@ std::vector<FailureCase> FailureCases() {
     add("NoLoginFile", [](FailureCase& c) {
         c.loginFile = false;
         c.status = kUploadNoLogin;
-        c.lines = {"Not Enough Login Information To Upload!"};
+        c.lines = {"Not Enough Login Information To Upload!",
+                   "  login file " + std::string(kLoginFileMark) + " is missing or incomplete: write it with qeladmin login"};
     });
     add("NoLoginFileNothingListed", [](FailureCase& c) {
         c.loginFile = false;
         c.files = 0;
         c.status = kUploadNoLogin;
-        c.lines = {"No Files To Copy!", "Not Enough Login Information To Upload!", "No Files To Copy!"};
+        c.lines = {"No Files To Copy!", "Not Enough Login Information To Upload!",
+                   "  login file " + std::string(kLoginFileMark) + " is missing or incomplete: write it with qeladmin login",
+                   "No Files To Copy!"};
     });
     add("ConnectRefused", [](FailureCase& c) {
         c.server = false;
         c.status = kUploadConnectFailed;
-        c.lines = {"Socket Error # 10061 Connection refused."};
+        c.lines = {"Socket Error # 10061 Connection refused.", "  FTP server 127.0.0.1 port 21 (from the login file *"};
         c.auditRows = 1;
     });
     add("LogInRefused", [](FailureCase& c) {
@@ -387,7 +420,9 @@ std::vector<FailureCase> FailureCases() {
     add("SecondStorRefused", [](FailureCase& c) {
         c.blockedName = "F2061505.xml";
         c.status = kUploadTransferFailed;
-        c.lines = {"The server refused F2061505.xml: Could not create file."};
+        c.lines = {"The server refused F2061505.xml: Could not create file.",
+                   "  file \"F2061505.xml\": the FTP server refused to create it (127.0.0.1, check the remote folder and its "
+                   "permissions)"};
         c.auditRows = 2;
         c.stored = 2;
     });
@@ -406,7 +441,7 @@ std::vector<FailureCase> FailureCases() {
     add("SourceFolderMissing", [](FailureCase& c) {
         c.sourceMissing = true;
         c.status = kUploadNotSetUp;
-        c.lines = {"Invalid Directory!"};
+        c.lines = {"Invalid Directory!", "  extract folder \"" + std::string(kSourceFolderMark) + "\" is not an existing folder"};
     });
     return cases;
 }
@@ -446,9 +481,12 @@ TEST_P(UnattendedFailure, SaysWhyEndsWithItsStatusAndMarksNothing) {
 
     EXPECT_EQ(status, c.status);
     const Strings lines = run.Err();
-    ASSERT_EQ(lines.size(), c.lines.size()) << ::testing::PrintToString(lines);
+    ASSERT_EQ(lines.size(), c.lines.size()) << ::testing::PrintToString(run.Logged());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& want = c.lines[i];
+        std::string want = c.lines[i];
+        for (const auto& [mark, path] : {std::pair<std::string, std::string>{kLoginFileMark, s.Folder() + "ABC.DAT"},
+                                         {kSourceFolderMark, s.w.Folder().SourcePath()}})
+            if (const auto at = want.find(mark); at != std::string::npos) want.replace(at, mark.size(), path);
         if (!want.empty() && want.back() == '*')
             EXPECT_EQ(lines[i].substr(0, want.size() - 1), want.substr(0, want.size() - 1)) << lines[i];
         else
@@ -599,6 +637,80 @@ TEST_P(UnattendedScripted, SaysWhatHappenedAndMarksOnlyWhatTheServerConfirmed) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnattendedScripted, ::testing::ValuesIn(ScriptedCases()),
                          [](const auto& info) { return std::string(info.param.title); });
+
+// ---- the lines an administrator reads in the journal ------------------------
+
+TEST(UnattendedAdminLines, ASocketErrorNamesTheServersHostAndPort) {
+    UploadFolder s(1);
+    int closedPort = 0;
+    {
+        ScriptedFtpServer gone(LoggedIn());
+        closedPort = gone.Port();
+    }
+    LoginToPort(s, closedPort, "");
+    Command run(s.UploadArgs());
+    EXPECT_EQ(run.Wait(), kUploadConnectFailed);
+    EXPECT_EQ(run.Err(), (Strings{"Socket Error # 10061 Connection refused.",
+                                  "  FTP server 127.0.0.1 port " + std::to_string(closedPort) +
+                                      " (from the login file " + s.Folder() + "ABC.DAT)"}));
+}
+
+TEST(UnattendedAdminLines, VerboseShowsTheExchangeWithThePasswordMaskedAndEachFileWithItsTime) {
+    std::vector<ScriptStep> script = LoggedIn();
+    AppendStore(script, "226 Transfer complete.", "213 10");
+    ScriptedFtpServer server(script);
+    UploadFolder s(0);
+    s.AddFile("F1061505.xml", std::string(10, 'x'));
+    LoginToPort(s, server.Port(), "");   // password "secret"
+
+    Command run({"upload", s.Folder(), "--verbose"});
+    EXPECT_EQ(run.Wait(), kUploadFinished);
+    EXPECT_EQ(server.Failure(), "");
+    const Strings lines = run.Err();   // each line led by its time: checked there
+    const Strings exchange{"< 220 Scripted.",
+                           "> USER hotel",
+                           "< 331 Please specify the password.",
+                           "> PASS ****",
+                           "< 230 Login successful.",
+                           "> TYPE I",
+                           "< 200 Switching to Binary mode.",
+                           "> SYST",
+                           "< 215 UNIX Type: L8",
+                           "> PASV"};
+    ASSERT_GE(lines.size(), exchange.size()) << ::testing::PrintToString(run.Logged());
+    EXPECT_EQ(Strings(lines.begin(), lines.begin() + static_cast<long>(exchange.size())), exchange);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "> STOR F1061505.xml"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "< 213 10"), lines.end());
+    EXPECT_EQ(lines.back(), "All Finished!");
+    // The password nowhere: not in any line, not in standard output.
+    for (const std::string& line : run.Logged()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+    for (const std::string& line : run.Out()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+
+    const Strings sent = run.FilesSent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(std::regex_match(sent[0], std::regex(R"(Sent F1061505\.xml \(10 bytes in \d+\.\d{3} s\))"))) << sent[0];
+}
+
+TEST(UnattendedAdminLines, WithoutVerboseOnlyTheMessagesAndALinePerFile) {
+    std::vector<ScriptStep> script = LoggedIn();
+    AppendStore(script, "226 Transfer complete.", "213 10");
+    AppendStore(script, "226 Transfer complete.", "213 10");
+    ScriptedFtpServer server(script);
+    UploadFolder s(0);
+    s.AddFile("F1061505.xml", std::string(10, 'x'));
+    s.AddFile("F2991399.xml", std::string(10, 'y'));   // no valid date: said, and sent all the same
+    LoginToPort(s, server.Port(), "");
+
+    Command run(s.UploadArgs());
+    EXPECT_EQ(run.Wait(), kUploadFinished);
+    EXPECT_EQ(run.Err(), (Strings{"Invalid Date!",
+                                  "  file \"F2991399.xml\" has no valid date in its name (sent all the same)",
+                                  "All Finished!"}));
+    const Strings sent = run.FilesSent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_TRUE(std::regex_match(sent[0], std::regex(R"(Sent F1061505\.xml \(10 bytes in \d+\.\d{3} s\))"))) << sent[0];
+    EXPECT_TRUE(std::regex_match(sent[1], std::regex(R"(Sent F2991399\.xml \(10 bytes in \d+\.\d{3} s\))"))) << sent[1];
+}
 
 TEST(UnattendedLock, TheSecondCommandOnAFolderRefusesAndNothingIsSentTwice) {
     REQUIRE_OWN_NETWORK_NAMESPACE();

@@ -184,6 +184,7 @@ run 0 "login --port 2 (nothing listens there)" \
 sleep 1   # the record's time moves on
 run 4 "refused connection, tried again twice" as_nobody "$qeladmin" upload "$dir" --retries 2 --retry-wait 0
 says "Socket Error # 10061"
+says "  FTP server 127.0.0.1 port 2 (from the login file $dir"
 [ "$(grep -c 'Trying again in 0 seconds' "$work/out")" -eq 2 ] && ok "  two more tries" || fail "not two more tries"
 says "(try 3 of 3)"
 parse_record >"$work/out" 2>&1 || fail "the record does not parse"

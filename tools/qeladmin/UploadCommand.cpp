@@ -1,11 +1,15 @@
-// qeladmin upload DIR [--list] [--retries N] [--retry-wait SECONDS] [--record FILE]
+// qeladmin upload DIR [--list] [--verbose] [--retries N] [--retry-wait SECONDS] [--record FILE]
 // Runs what the window's Upload runs, for the program folder DIR, without a
 // window: the start-up steps (tables opened shared, the file-log index
 // rebuilt when missing, the settings record), the scan as at start-up, then
 // the same upload run with the same login file, commands, audit rows, marks
 // and LASTCOPY stamp, while holding the program folder's lock. Each message
 // the window would show goes to standard error, one line each; on a terminal
-// a line per file tells the progress. --list prints the files the run would
+// a line per file tells the progress; elsewhere (a journal, a log file) each
+// line is led by its time, and a line per file sent names it with its bytes
+// and the time it took. Under a message that needs it, a line says what and
+// where (MessageContext.h). --verbose adds the FTP exchange, the password
+// masked. --list prints the files the run would
 // send, one name a line on standard output, and sends nothing. A transient
 // failure is tried again (RetryPolicy.h); each run that is not --list leaves
 // its outcome for monitoring (RunRecord.h).
@@ -20,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "data/storage/XbaseTable.h"
 #include "data/table/DbfSettings.h"
 #include "data/table/DbfTable.h"
 #include "ftp/NetExceptions.h"
@@ -29,11 +34,14 @@
 #include "scan/ExtractScan.h"
 #include "scan/TransferList.h"
 #include "tools/qeladmin/Commands.h"
+#include "tools/qeladmin/MessageContext.h"
 #include "tools/qeladmin/Options.h"
+#include "tools/qeladmin/RunLog.h"
 #include "tools/qeladmin/Terminal.h"
 #include "tools/qeladmin/UploadStatus.h"
 #include "upload/FolderLock.h"
 #include "upload/FolderOwnership.h"
+#include "upload/LoginFile.h"
 #include "upload/ProgramSetup.h"
 #include "upload/ProgressParts.h"
 #include "upload/RetryPolicy.h"
@@ -70,28 +78,51 @@ std::string OneLine(const std::string& text) {
 }
 
 std::string g_lastLine;   // the run's last message, for the monitoring record
+bool g_timed = false;     // standard error is a file: the time leads each line
+TMessageFacts g_facts;    // what the run knows, for the line under a message
 
-void Say(const std::string& text) {
+// A line on standard error, led by the time when it goes to a file.
+void Tell(const std::string& text) {
+    std::fprintf(stderr, "%s\n", LogLine(OneLine(text), g_timed, std::time(nullptr)).c_str());
+}
+
+// A message, and under it what and where when it needs saying; `error`: the
+// error that ended the run, if the message is its text.
+void Say(const std::string& text, const std::exception* error = nullptr) {
     g_lastLine = OneLine(text);
-    std::fprintf(stderr, "%s\n", g_lastLine.c_str());
+    Tell(g_lastLine);
+    if (const auto context = MessageContext(g_lastLine, error, g_facts)) Tell(*context);
 }
 
 // The default error report's text, as the window words it: a full stop
 // after a last character above "." (so a reply ending in a line break gets none).
-void Report(const std::string& message) {
-    std::string text = message;
+void Report(const std::exception& error) {
+    std::string text = error.what();
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    Say(text);
+    Say(text, &error);
 }
 
 class TConsoleScanMessages : public TScanMessages {
 public:
     void PlainMessage(const std::string& text) override { Say(text); }
     void ErrorMessage(const std::string& text) override { Say(text); }
+    void InvalidDate(const std::string& fileName) override {
+        g_facts.FileName = fileName;
+        Say("Invalid Date!");
+    }
 };
 
+// The FTP exchange as it goes, for --verbose: never a password.
+void LogExchange(TNetFTP& ftp) {
+    ftp.OnLineSent = [](const std::string& line) { Tell("> " + MaskedCommand(line)); };
+    ftp.OnReplyRead = [](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) Tell("< " + line);
+    };
+}
+
 // The window's controls, on standard error: its messages as lines, and on a
-// terminal the status line's "Uploading" as a line per file.
+// terminal the status line's "Uploading" as a line per file; elsewhere a
+// line per file the server confirmed, with its bytes and time.
 class TConsoleUploadView : public IUploadView {
 public:
     explicit TConsoleUploadView(bool terminal) : terminal_(terminal) {}
@@ -103,12 +134,25 @@ public:
         if (text.rfind(kUploadingText, 0) != 0) return;
         fileStarted_ = true;
         started_.push_back(text.substr(std::char_traits<char>::length(kUploadingText)));
+        g_facts.FileName = started_.back();
+        fileStart_ = std::chrono::steady_clock::now();
         if (terminal_)
             Say(text + " (" + std::to_string(bar_.PartsComplete() + 1) + " of " +
                 std::to_string(bar_.TotalParts()) + ")");
     }
     void SetTotalParts(int total) override { bar_.SetTotalParts(total); }
-    void SetPartsComplete(int count) override { bar_.SetPartsComplete(count); }
+    // A part completes once the server confirmed the file.
+    void SetPartsComplete(int count) override {
+        if (!terminal_ && count > bar_.PartsComplete() && !started_.empty()) {
+            std::error_code ec;
+            const auto size =
+                std::filesystem::file_size(PathFromUtf8(g_facts.SourceFolder) / PathFromUtf8(started_.back()), ec);
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - fileStart_);
+            Tell(FileSentLine(started_.back(), ec ? -1 : static_cast<long long>(size), took.count()));
+        }
+        bar_.SetPartsComplete(count);
+    }
     int PartsComplete() const override { return bar_.PartsComplete(); }
     void ShowMessage(const std::string& text) override {
         if (text == kAllFinishedMessage) finished_ = true;
@@ -131,6 +175,7 @@ private:
     bool fileStarted_ = false;
     bool finished_ = false;
     std::vector<std::string> started_;
+    std::chrono::steady_clock::time_point fileStart_;
 };
 
 // Which kind of failure an error that ended the run is; `fileStarted`:
@@ -163,16 +208,19 @@ struct UnattendedUpload {
     TNetFTP ftp;
     std::size_t leftOut = 0;   // files the scan left out, each told
 
-    UnattendedUpload() {
+    explicit UnattendedUpload(bool verbose) {
         engineSettings.ApplyStoredValues();
         NameProgramTables({settings, fileLog, upLog});
         SetUpUploadClient(ftp);
+        if (verbose) LogExchange(ftp);
     }
 
     // Start-up without the first-run prompt and the Configuration page: a
     // folder that would need them cannot be run unattended.
     int StartUp(const std::string& folder) {
         OpenProgramTables(folder, {settings, fileLog, upLog}, {programFolder, locationCode, sourceFolder});
+        g_facts.SourceFolder = sourceFolder;
+        g_facts.LoginFile = LoginFileName(programFolder, locationCode);
         int status = kUploadFinished;
         if (settings.ReadText("LOCCODE").empty()) {
             Say(kNoLocationCodeMessage);
@@ -240,9 +288,13 @@ void LeaveRecord(const std::string& path, const std::string& folder, int status,
 
 int RunUpload(const Args& args) {
     const ParsedArgs parsed =
-        ParseArgs(args, {{"list", false}, {"retries", true}, {"retry-wait", true}, {"record", true}}, 1, 1);
+        ParseArgs(args, {{"list", false}, {"verbose", false}, {"retries", true}, {"retry-wait", true}, {"record", true}}, 1, 1);
     std::optional<std::string> folder = parsed.Positional[0];
     const bool listOnly = parsed.Has("list");
+    const bool verbose = parsed.Has("verbose");
+    g_timed = !StandardErrorIsTerminal();
+    // Start-up's word on a rebuilt index is a line like the others.
+    xbase::setRecoveryReporter([](const std::string& line) { Tell(line); });
     TRetryPolicy retry;
     retry.Retries = static_cast<int>(parsed.Number("retries", 0, 100).value_or(retry.Retries));
     retry.WaitSeconds = static_cast<int>(parsed.Number("retry-wait", 0, 86400).value_or(retry.WaitSeconds));
@@ -262,11 +314,12 @@ int RunUpload(const Args& args) {
 
     std::optional<TFolderLock> lock;
     for (int attempt = 0;; ++attempt) {
-        TConsoleUploadView view(StandardErrorIsTerminal());
+        TConsoleUploadView view(!g_timed);
         std::string sourceFolder;
         int status = kUploadOtherError;
+        std::optional<UnattendedUpload> held;
         try {
-            UnattendedUpload upload;
+            UnattendedUpload& upload = held.emplace(verbose);
             // --list sends nothing and marks nothing, so it needs no lock; a
             // folder that is not there is told by the settings table's error.
             if (!lock && !listOnly && std::filesystem::is_directory(PathFromUtf8(*folder), ec)) {
@@ -283,7 +336,11 @@ int RunUpload(const Args& args) {
                 status = upload.Upload(view);
             }
         } catch (const std::exception& error) {
-            Report(error.what());
+            if (held) {
+                g_facts.Host = held->ftp.Host;
+                g_facts.Port = held->ftp.Port;
+            }
+            Report(error);
             status = StatusOf(error, view.FileStarted());
             if (!listOnly && attempt < retry.Retries && IsTransientFailure(error)) {
                 Say("Trying again in " + std::to_string(retry.WaitSeconds) + " seconds (try " +

@@ -57,9 +57,13 @@ const Command kCommands[] = {
      RunCheck},
 #endif
 #ifdef HAVE_UPLOADCOMMAND
-    {"upload", "upload DIR [--list] [--retries N] [--retry-wait SECONDS] [--record FILE]",
+    {"upload", "upload DIR [--list] [--verbose] [--retries N] [--retry-wait SECONDS] [--record FILE]",
      "Runs the window's Upload for the program folder DIR; --list: prints the files\n"
-     "it would send and sends nothing. A connection refused or timed out, or a\n"
+     "it would send and sends nothing. Messages go to standard error, each with a\n"
+     "line saying what and where when it needs one; when that is not a terminal,\n"
+     "each line is led by the local time and each file sent has a line (name,\n"
+     "bytes, seconds). --verbose adds the FTP exchange, the password shown as\n"
+     "PASS ****. A connection refused or timed out, or a\n"
      "421, 425, 426 or 450-452 reply, is retried --retries times (default 0) after\n"
      "--retry-wait seconds (default 60); a refused log-in is never retried. Each\n"
      "run writes its outcome for monitoring to FILE (default DIR/qelzav-upload.prom).\n"
