@@ -366,24 +366,18 @@ std::vector<FailureCase> FailureCases() {
         c.status = kUploadNoLogin;
         c.lines = {"No Files To Copy!", "Not Enough Login Information To Upload!", "No Files To Copy!"};
     });
-    add("ConnectRefused", [](FailureCase& c) {
-        c.server = false;
-        c.status = kUploadConnectFailed;
-        c.lines = {"Socket Error # 10061 Connection refused."};
-        c.auditRows = 1;
-    });
-    add("LogInRefused", [](FailureCase& c) {
-        c.password = "intruder@";
-        c.status = kUploadConnectFailed;
-        c.lines = {"Login incorrect."};
-        c.auditRows = 1;
-    });
-    add("RemoteFolderRefused", [](FailureCase& c) {
-        c.remoteFolder = "missing";
-        c.status = kUploadConnectFailed;
-        c.lines = {"Failed to change directory."};
-        c.auditRows = 1;
-    });
+    // Stopped before any file went: the connect status, one line, the run's audit row.
+    auto addRefused = [&](const char* title, const char* line, auto&& tweak) {
+        add(title, [&](FailureCase& c) {
+            tweak(c);
+            c.status = kUploadConnectFailed;
+            c.lines = {line};
+            c.auditRows = 1;
+        });
+    };
+    addRefused("ConnectRefused", "Socket Error # 10061 Connection refused.", [](FailureCase& c) { c.server = false; });
+    addRefused("LogInRefused", "Login incorrect.", [](FailureCase& c) { c.password = "intruder@"; });
+    addRefused("RemoteFolderRefused", "Failed to change directory.", [](FailureCase& c) { c.remoteFolder = "missing"; });
     add("SecondStorRefused", [](FailureCase& c) {
         c.blockedName = "F2061505.xml";
         c.status = kUploadTransferFailed;
