@@ -7,94 +7,56 @@
 //
 // Targets: wall time at most 1.0x curl's, CPU at most 1.2x. The certificates
 // are made with tests/support/make-test-certs in DIR.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "bench/ftp/CurlComparison.h"
 #include "ftp/commands/NetFTP.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace qz::bench;
 
 namespace {
-
-struct Run {
-    double seconds = 0;
-    double cpuSeconds = 0;
-};
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
-double CpuOf(const rusage& r) { return Seconds(r.ru_utime) + Seconds(r.ru_stime); }
 
 std::string CaFile() { return qz::test::TestCertsDir() + "/ca.pem"; }
 
 Run UploadOurs(const qz::test::RealFtpServer& server, const std::vector<std::string>& files, int& resumed) {
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
-    auto start = Clock::now();
-    TNetFTP ftp;
-    qz::test::PointClientAt(ftp, server);
-    ftp.SetHost("localhost");
-    ftp.Tls.Enabled = true;
-    ftp.Tls.CaFile = CaFile();
-    ftp.ConnectToServer();
-    for (const std::string& file : files) {
-        const std::string name = "ours-" + fs::path(file).filename().string();
-        ftp.StoreFile(file, name);
-        if (ftp.RemoteFileSize(name) != static_cast<long long>(fs::file_size(file))) {
-            std::fprintf(stderr, "size mismatch for %s\n", name.c_str());
-            std::exit(1);
+    return TimeOurs([&] {
+        TNetFTP ftp;
+        qz::test::PointClientAt(ftp, server);
+        ftp.SetHost("localhost");
+        ftp.Tls.Enabled = true;
+        ftp.Tls.CaFile = CaFile();
+        ftp.ConnectToServer();
+        for (const std::string& file : files) {
+            const std::string name = "ours-" + fs::path(file).filename().string();
+            ftp.StoreFile(file, name);
+            if (ftp.RemoteFileSize(name) != static_cast<long long>(fs::file_size(file))) {
+                std::fprintf(stderr, "size mismatch for %s\n", name.c_str());
+                std::exit(1);
+            }
         }
-    }
-    ftp.CloseConnection();
-    auto end = Clock::now();
-    getrusage(RUSAGE_SELF, &after);
-    resumed = ftp.TlsDataResumed();
-    return {std::chrono::duration<double>(end - start).count(), CpuOf(after) - CpuOf(before)};
+        ftp.CloseConnection();
+        resumed = ftp.TlsDataResumed();
+    });
 }
 
 Run UploadCurl(const qz::test::RealFtpServer& server, const std::vector<std::string>& files, const std::string& tlsMax) {
     const std::string base = "ftp://localhost:" + std::to_string(server.Port()) + "/";
     const std::string login = server.User() + ":" + server.Password();
-    const std::string ca = CaFile();
-    std::vector<std::string> args = {"curl", "-s", "-S", "--ssl-reqd", "--ftp-pasv", "--cacert", ca, "--user", login};
+    std::vector<std::string> args = {"curl", "-s", "-S", "--ssl-reqd", "--ftp-pasv", "--cacert", CaFile(), "--user", login};
     if (!tlsMax.empty()) args.insert(args.end(), {"--tls-max", tlsMax});
     for (const std::string& file : files)
         args.insert(args.end(), {"-T", file, base + "curl-" + fs::path(file).filename().string()});
-    auto start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv("/usr/bin/curl", argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    auto end = Clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "curl failed (exit %d)\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-        std::exit(1);
-    }
-    return {std::chrono::duration<double>(end - start).count(), CpuOf(usage)};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return TimeCurl(std::move(args));
 }
 
 void WriteFile(const std::string& path, long long bytes, unsigned seed) {

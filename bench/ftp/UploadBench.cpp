@@ -6,10 +6,6 @@
 //
 // The file and the server's folder go to DIR (default /dev/shm when there is
 // one), so the disk does not set the pace of either side.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,69 +16,40 @@
 #include <string>
 #include <vector>
 
+#include "bench/ftp/CurlComparison.h"
 #include "ftp/commands/NetFTP.h"
 #include "ftp/connection/NetReply.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace qz::bench;
 
 namespace {
 
-struct Run {
-    double seconds = 0;
-    double cpuSeconds = 0;
-};
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
-double CpuOf(const rusage& r) { return Seconds(r.ru_utime) + Seconds(r.ru_stime); }
-
 Run UploadOurs(const qz::test::RealFtpServer& server, const std::string& file, long long& sendEvents) {
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
-    auto start = Clock::now();
-    TNetFTP ftp;
-    qz::test::PointClientAt(ftp, server);
-    sendEvents = 0;
-    ftp.OnWork = [&](TNetComponent&, TWorkMode, long long) { ++sendEvents; };
-    ftp.ConnectToServer();
-    ftp.StoreFile(file, "ours.bin");
-    long long size = ftp.RemoteFileSize("ours.bin");
-    ftp.CloseConnection();
-    auto end = Clock::now();
-    getrusage(RUSAGE_SELF, &after);
+    long long size = 0;
+    Run run = TimeOurs([&] {
+        TNetFTP ftp;
+        qz::test::PointClientAt(ftp, server);
+        sendEvents = 0;
+        ftp.OnWork = [&](TNetComponent&, TWorkMode, long long) { ++sendEvents; };
+        ftp.ConnectToServer();
+        ftp.StoreFile(file, "ours.bin");
+        size = ftp.RemoteFileSize("ours.bin");
+        ftp.CloseConnection();
+    });
     if (size != static_cast<long long>(fs::file_size(file))) {
         std::fprintf(stderr, "size mismatch: %lld\n", size);
         std::exit(1);
     }
-    return {std::chrono::duration<double>(end - start).count(), CpuOf(after) - CpuOf(before)};
+    return run;
 }
 
 Run UploadCurl(const qz::test::RealFtpServer& server, const std::string& file) {
-    std::string url = "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/curl.bin";
-    std::string login = server.User() + ":" + server.Password();
-    auto start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl("/usr/bin/curl", "curl", "-s", "-S", "--ftp-pasv", "--user", login.c_str(), "-T", file.c_str(), url.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    auto end = Clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "curl failed\n");
-        std::exit(1);
-    }
-    return {std::chrono::duration<double>(end - start).count(), CpuOf(usage)};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/curl.bin";
+    const std::string login = server.User() + ":" + server.Password();
+    return TimeCurl({"curl", "-s", "-S", "--ftp-pasv", "--user", login, "-T", file, url});
 }
 
 // Replies of the shapes servers send, parsed from 32 KiB receives.

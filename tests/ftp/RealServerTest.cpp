@@ -4,26 +4,18 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "ftp/NetExceptions.h"
 #include "ftp/commands/NetFTP.h"
 #include "tests/ftp/FtpTestHelpers.h"
+#include "tests/support/FileText.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 
 using namespace qz::test;
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void Connect(TNetFTP& ftp, const RealFtpServer& server) {
     qz::test::PointClientAt(ftp, server);

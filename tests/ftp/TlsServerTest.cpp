@@ -8,13 +8,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "ftp/NetExceptions.h"
 #include "ftp/commands/NetFTP.h"
 #include "tests/ftp/FtpTestHelpers.h"
+#include "tests/support/FileText.h"
 #include "tests/support/FtpClientSetup.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/MemoryTlsTransport.h"
@@ -22,13 +21,6 @@
 using namespace qz::test;
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int Count(const std::string& text, const std::string& what) {
     int n = 0;

@@ -64,64 +64,45 @@ inline std::string MemoryTlsPin() {
     return pin;
 }
 
-class MemoryTlsIOHandler : public TNetIOHandler {
+// The plain transport with TLS put in after AUTH TLS on the control
+// connection and from the first byte on data connections.
+class MemoryTlsIOHandler : public MemoryIOHandler {
 public:
-    MemoryTlsIOHandler(MemoryServer& server, bool control) : server_(server), control_(control) {}
+    using MemoryIOHandler::MemoryIOHandler;
     ~MemoryTlsIOHandler() override { Reset(); }
 
     void Open() override { Reset(); }
-    bool Connected() const override { return connected_; }
     void Close() override { Reset(); }
-    void ConnectClient(const std::string&, int, const std::string&, int, int) override {
-        ++server_.connections;
-        if (control_ ? server_.refuseControl : server_.refuseData) throw ENetConnectException(SocketErrorText(10061));
-        connected_ = true;
+    void ConnectClient(const std::string& host, int port, const std::string& bindIP, int bindPort,
+                       int timeout) override {
+        MemoryIOHandler::ConnectClient(host, port, bindIP, bindPort, timeout);
         // A data connection is TLS from its first byte.
         if (!control_) StartTls();
     }
-    bool Readable(int) override {
-        if (!connected_) throw ENetConnClosedGracefully();
-        return true;
-    }
-    bool Writable(int) override {
-        if (!connected_) throw ENetConnClosedGracefully();
-        return !Stalled();
-    }
     long long Send(const char* data, std::size_t size) override {
-        if (!connected_) throw ENetClosedSocket();
-        if (Stalled()) return -WouldBlock;
-        std::size_t n = server_.sendLimit > 0 ? std::min(size, server_.sendLimit) : size;
+        const long long taken = Taken(size);
+        if (taken < 0) return taken;
+        const auto n = static_cast<std::size_t>(taken);
         // What follows the client's AUTH TLS is its handshake.
         if (!ssl_ && control_ && authSent_) StartTls();
         if (!ssl_) {
             Keep(data, n);
             if (control_ && std::string_view(data, n).substr(0, 4) == "AUTH") authSent_ = true;
-            return static_cast<long long>(n);
+            return taken;
         }
         BIO_write(in_, data, static_cast<int>(n));
         Serve();
-        return static_cast<long long>(n);
+        return taken;
     }
     long long Recv(char* data, std::size_t size) override {
         if (!connected_) throw ENetClosedSocket();
-        if (!ssl_) {
-            if (!control_) return 0;
-            std::size_t end = PlainEnd();
-            std::size_t at = std::min(server_.delivered, end);
-            std::size_t n = std::min({size, std::max<std::size_t>(1, server_.piece), end - at});
-            std::copy_n(server_.control.data() + at, n, data);
-            server_.delivered += n;
-            return static_cast<long long>(n);
-        }
+        if (!ssl_) return RecvScript(data, size, PlainEnd());
         Serve();
         int n = BIO_read(out_, data, static_cast<int>(std::min(size, std::max<std::size_t>(1, server_.piece))));
         return n > 0 ? n : 0;  // nothing more: the end of the stream
     }
-    std::string PeerIP() const override { return "127.0.0.1"; }
 
 private:
-    bool Stalled() const { return !control_ && server_.dataStalls; }
-
     // Where the clear part of the script ends: after the first "234" line.
     std::size_t PlainEnd() const {
         std::string_view script = server_.control;
@@ -132,15 +113,6 @@ private:
             at = next;
         }
         return script.size();
-    }
-
-    void Keep(const char* data, std::size_t n) {
-        if (!control_) {
-            server_.dataBytes += n;
-            return;
-        }
-        std::size_t room = server_.keepCommands - std::min(server_.keepCommands, server_.commands.size());
-        server_.commands.append(data, std::min(n, room));
     }
 
     void StartTls() {
@@ -183,9 +155,6 @@ private:
         authSent_ = false;
     }
 
-    MemoryServer& server_;
-    bool control_;
-    bool connected_ = false;
     bool authSent_ = false;
     SSL* ssl_ = nullptr;
     BIO* in_ = nullptr;

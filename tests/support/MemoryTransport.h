@@ -55,29 +55,46 @@ public:
         return !Stalled();
     }
     long long Send(const char* data, std::size_t size) override {
-        if (!connected_) throw ENetClosedSocket();
-        if (Stalled()) return -WouldBlock;
-        std::size_t n = server_.sendLimit > 0 ? std::min(size, server_.sendLimit) : size;
-        if (control_) {
-            server_.commands.append(data, std::min(n, server_.keepCommands - std::min(server_.keepCommands, server_.commands.size())));
-        } else {
-            server_.dataBytes += n;
-        }
-        return static_cast<long long>(n);
+        const long long taken = Taken(size);
+        if (taken > 0) Keep(data, static_cast<std::size_t>(taken));
+        return taken;
     }
     long long Recv(char* data, std::size_t size) override {
         if (!connected_) throw ENetClosedSocket();
-        if (!control_) return 0;
-        std::string_view rest = server_.control.substr(std::min(server_.delivered, server_.control.size()));
-        std::size_t n = std::min({size, std::max<std::size_t>(1, server_.piece), rest.size()});
-        std::copy_n(rest.data(), n, data);
-        server_.delivered += n;
-        return static_cast<long long>(n);
+        return RecvScript(data, size, server_.control.size());
     }
     std::string PeerIP() const override { return "127.0.0.1"; }
 
-private:
+protected:
     bool Stalled() const { return !control_ && server_.dataStalls; }
+
+    // How many of the client's bytes the server takes now (-WouldBlock: none).
+    long long Taken(std::size_t size) const {
+        if (!connected_) throw ENetClosedSocket();
+        if (Stalled()) return -WouldBlock;
+        return static_cast<long long>(server_.sendLimit > 0 ? std::min(size, server_.sendLimit) : size);
+    }
+
+    // The client's bytes as the server keeps them: control bytes up to
+    // keepCommands, data bytes counted.
+    void Keep(const char* data, std::size_t n) {
+        if (!control_) {
+            server_.dataBytes += n;
+            return;
+        }
+        std::size_t room = server_.keepCommands - std::min(server_.keepCommands, server_.commands.size());
+        server_.commands.append(data, std::min(n, room));
+    }
+
+    // The control script sent as it stands, up to end; data connections send nothing.
+    long long RecvScript(char* data, std::size_t size, std::size_t end) {
+        if (!control_) return 0;
+        std::size_t at = std::min(server_.delivered, end);
+        std::size_t n = std::min({size, std::max<std::size_t>(1, server_.piece), end - at});
+        std::copy_n(server_.control.data() + at, n, data);
+        server_.delivered += n;
+        return static_cast<long long>(n);
+    }
 
     MemoryServer& server_;
     bool control_;

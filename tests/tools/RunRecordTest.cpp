@@ -4,23 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "ftp/NetExceptions.h"
 #include "upload/RetryPolicy.h"
 #include "upload/RunRecord.h"
+#include "tests/support/FileText.h"
 
 namespace fs = std::filesystem;
+using qz::test::ReadAll;
 
 namespace {
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(RunRecord, HostileMessageStaysOneLabel) {
     TRunRecord r;

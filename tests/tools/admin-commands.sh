@@ -7,19 +7,7 @@
 #   admin-commands.sh QELADMIN
 set -uo pipefail
 qeladmin=$1
-skip() { echo "SKIP: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root (another account, port 21)"
-[ -x /usr/sbin/vsftpd ] || skip "vsftpd not installed"
-ss -ltn 'sport = :21' 2>/dev/null | grep -q LISTEN && skip "port 21 is taken (not in a namespace of its own)"
-
-work=$(mktemp -d /tmp/qz-admin-XXXXXX)
-chmod 755 "$work"
-vsftpd_pid=
-cleanup() {
-  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh" admin "another account, port 21"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; }
@@ -42,40 +30,10 @@ not_says() {
 }
 
 # ---- vsftpd on port 21 ----------------------------------------------------
-ftp_root=$work/ftp
-mkdir -p "$ftp_root/incoming" "$work/empty"
-chmod 777 "$ftp_root" "$ftp_root/incoming"
-cat >"$work/vsftpd.conf" <<CONF
-listen=YES
-listen_ipv6=NO
-background=NO
-listen_address=127.0.0.1
-listen_port=21
-anonymous_enable=YES
-local_enable=NO
-no_anon_password=NO
-write_enable=YES
-anon_upload_enable=YES
-anon_other_write_enable=YES
-anon_umask=022
-anon_root=$ftp_root
-allow_writeable_chroot=YES
-ftp_username=nobody
-nopriv_user=nobody
-secure_chroot_dir=$work/empty
-pasv_enable=YES
-connect_from_port_20=NO
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-syslog_enable=NO
-delay_failed_login=0
-run_as_launching_user=YES
-CONF
-chmod 600 "$work/vsftpd.conf"
-/usr/sbin/vsftpd "$work/vsftpd.conf" &
-vsftpd_pid=$!
-for _ in $(seq 50); do ss -ltn 'sport = :21' | grep -q LISTEN && break; sleep 0.1; done
+mkdir -p "$ftp_root"
+chmod 777 "$ftp_root"
+start_vsftpd no_anon_password=NO anon_other_write_enable=YES anon_umask=022 connect_from_port_20=NO \
+  delay_failed_login=0
 
 # ---- finding 5: help, version, options judged before anything is written --
 cd "$work"

@@ -11,15 +11,7 @@
 set -uo pipefail
 qeladmin=$1
 source_dir=$2
-skip() { echo "SKIP: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root (the package's account, port 21)"
-[ -x /usr/sbin/vsftpd ] || skip "vsftpd not installed"
-ss -ltn 'sport = :21' 2>/dev/null | grep -q LISTEN && skip "port 21 is taken (not in a namespace of its own)"
-
-work=$(mktemp -d /tmp/qz-doc-XXXXXX)
-chmod 755 "$work"
-vsftpd_pid=
-trap '[ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null; rm -rf "$work"' EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh" doc "the package's account, port 21"
 die() { echo "FAIL: $*"; exit 1; }
 
 # The package's postinst, as dpkg runs it.
@@ -31,35 +23,7 @@ mkdir -p "$work/bin"
 ln -s "$qeladmin" "$work/bin/qeladmin"
 
 # vsftpd on port 21, anonymous uploads into incoming/.
-ftp_root=$work/ftp
-mkdir -p "$ftp_root/incoming" "$work/empty"
-chmod 777 "$ftp_root/incoming"
-cat >"$work/vsftpd.conf" <<CONF
-listen=YES
-listen_ipv6=NO
-background=NO
-listen_address=127.0.0.1
-listen_port=21
-anonymous_enable=YES
-local_enable=NO
-write_enable=YES
-anon_upload_enable=YES
-anon_root=$ftp_root
-allow_writeable_chroot=YES
-ftp_username=nobody
-nopriv_user=nobody
-secure_chroot_dir=$work/empty
-pasv_enable=YES
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-syslog_enable=NO
-run_as_launching_user=YES
-CONF
-chmod 600 "$work/vsftpd.conf"
-/usr/sbin/vsftpd "$work/vsftpd.conf" &
-vsftpd_pid=$!
-for _ in $(seq 50); do ss -ltn 'sport = :21' | grep -q LISTEN && break; sleep 0.1; done
+start_vsftpd
 
 # The block, its four-blank indent taken off.
 block=$(sed -n '/<!-- admin-setup: begin -->/,/<!-- admin-setup: end -->/p' "$source_dir/docs/unattended.md" \

@@ -47,6 +47,13 @@ void AppendStore(std::vector<ScriptStep>& script, const std::string& sizeReply) 
     script.push_back(Answer(sizeReply));
 }
 
+// The log-in and one four-byte file stored.
+std::vector<ScriptStep> LogInAndStoreOne() {
+    std::vector<ScriptStep> script = LogIn();
+    AppendStore(script, "213 4");
+    return script;
+}
+
 std::string Bytes(std::size_t count, unsigned seed) {
     std::string out(count, '\0');
     for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
@@ -440,9 +447,7 @@ TEST(UploadRunScripted, SourceFolderSavedDuringTheRunIsUsedForTheNextFile) {
 }
 
 TEST(UploadRunScripted, UploadLogClosedDuringTheRunStopsItAtTheNextRow) {
-    std::vector<ScriptStep> script = LogIn();
-    AppendStore(script, "213 4");
-    ScriptedFtpServer server(script);
+    ScriptedFtpServer server(LogInAndStoreOne());
     UploadBench bench;
     LogInTo(bench, server);
     bench.AddFile("ONE120926.xml", "data");
@@ -645,9 +650,7 @@ TEST(AuditWriter, AFailedCommitComesThroughAtTheNextCallAndOnlyOnce) {
 }
 
 TEST(UploadRunScripted, AuditRowThatFailsToCommitStopsTheRunBeforeTheMarks) {
-    std::vector<ScriptStep> script = LogIn();
-    AppendStore(script, "213 4");
-    ScriptedFtpServer server(script);
+    ScriptedFtpServer server(LogInAndStoreOne());
     UploadBench bench;
     LogInTo(bench, server);
     bench.AddFile("ONE120926.xml", "data");
