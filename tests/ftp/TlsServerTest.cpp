@@ -281,6 +281,18 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// A client over the in-memory FTPS server, trusting it by its pin.
+void PointAtMemoryServer(TNetFTP& ftp, MemoryServer& server) {
+    ftp.Tls.Enabled = true;
+    ftp.Tls.Pin = MemoryTlsPin();
+    ftp.MakeIOHandler = MemoryTlsTransport(server, true);
+    ftp.MakeDataIOHandler = MemoryTlsTransport(server, false);
+    ftp.SetHost("127.0.0.1");
+    ftp.SetUsername("hotel");
+    ftp.SetPassword("secret");
+    ftp.SetReadTimeout(1000);
+}
+
 // The in-memory FTPS server the whole-exchange fuzzer uses: its seed script
 // goes all the way through, the replies after 234 and the data inside TLS,
 // and the data connection resumes.
@@ -292,14 +304,7 @@ TEST(TlsMemoryTransportTest, WholeExchangeInsideTls) {
     server.control = script;
     TempFile file(PatternBytes(70000), "m.xml");
     TNetFTP ftp;
-    ftp.Tls.Enabled = true;
-    ftp.Tls.Pin = MemoryTlsPin();
-    ftp.MakeIOHandler = MemoryTlsTransport(server, true);
-    ftp.MakeDataIOHandler = MemoryTlsTransport(server, false);
-    ftp.SetHost("127.0.0.1");
-    ftp.SetUsername("hotel");
-    ftp.SetPassword("secret");
-    ftp.SetReadTimeout(1000);
+    PointAtMemoryServer(ftp, server);
     ftp.ConnectToServer();
     ftp.ChangeFolder("/in");
     ftp.StoreFile(file.Path(), "m.xml");
@@ -318,14 +323,7 @@ TEST(TlsMemoryTransportTest, RefusedProtectionBufferSizeIsAClearError) {
     MemoryServer server;
     server.control = "220 hostile\r\n234 go\r\n331 pass\r\n230 in\r\n500 no\r\n";
     TNetFTP ftp;
-    ftp.Tls.Enabled = true;
-    ftp.Tls.Pin = MemoryTlsPin();
-    ftp.MakeIOHandler = MemoryTlsTransport(server, true);
-    ftp.MakeDataIOHandler = MemoryTlsTransport(server, false);
-    ftp.SetHost("127.0.0.1");
-    ftp.SetUsername("hotel");
-    ftp.SetPassword("secret");
-    ftp.SetReadTimeout(1000);
+    PointAtMemoryServer(ftp, server);
     try {
         ftp.ConnectToServer();
         FAIL() << "no error";

@@ -22,6 +22,16 @@ import time
 mode, cert_dir, root, port_file, log_file = sys.argv[1:6]
 log = open(log_file, 'a', buffering=1)
 
+# Commands answered the same way in every mode.
+PLAIN_ANSWERS = {
+    'USER': '331 Password.',
+    'PASS': '230 Logged in.',
+    'PBSZ': '200 PBSZ=0',
+    'TYPE': '200 Type set.',
+    'SYST': '215 UNIX Type: L8',
+    'CWD': '250 Ok.',
+}
+
 
 def context(name):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -90,20 +100,10 @@ def serve(sock):
             except OSError:
                 pass
             return
-        elif cmd == 'USER':
-            c.send('331 Password.')
-        elif cmd == 'PASS':
-            c.send('230 Logged in.')
-        elif cmd == 'PBSZ':
-            c.send('200 PBSZ=0')
         elif cmd == 'PROT':
             c.send('534 PROT P refused.' if mode == 'prot-refused' else '200 Protection level set to P')
-        elif cmd == 'TYPE':
-            c.send('200 Type set.')
-        elif cmd == 'SYST':
-            c.send('215 UNIX Type: L8')
-        elif cmd == 'CWD':
-            c.send('250 Ok.')
+        elif cmd in PLAIN_ANSWERS:
+            c.send(PLAIN_ANSWERS[cmd])
         elif cmd == 'PASV':
             pasv = socket.socket()
             pasv.bind(('127.0.0.1', 0))
