@@ -300,7 +300,8 @@ TEST(UploadWindow, NamesInTheStatusLabelAreShownAsPlainText) {
     EXPECT_EQ(form.Label3->text().toStdString(), "Uploading <u><i>DONE061505.xml");
     for (const QLabel* label : form.findChildren<QLabel*>())
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
-    EXPECT_EQ(u.w.Messages().shown, Strings{"report:<b>Could not</b> create file.\r\n"});
+    EXPECT_EQ(u.w.Messages().shown,
+              Strings{"report:The server refused <u><i>DONE061505.xml: <b>Could not</b> create file."});
     EXPECT_TRUE(u.FileLog().empty());
 }
 

@@ -82,16 +82,17 @@ ScanCase DeviceNames() {
     ScanCase c{.title = "NamesWindowsCannotOpen"};
     for (const std::string& name : devices) c.extracts.push_back({name, At("06/15/05")});
     c.extracts.push_back({"GOOD061505.xml", At("06/15/05")});
-    for (const std::string& name : devices) {
-        if (kWindows) c.messages.push_back("error:\"" + name + "\" is not listed: Windows cannot open a file of that name.");
-    }
+    // One scan's refusals come in one message, one line a name.
+    std::string refusals;
+    for (const std::string& name : devices)
+        refusals += (refusals.empty() ? "" : "\n") + ("\"" + name + "\" is not listed: Windows cannot open a file of that name.");
+    if (kWindows) c.messages.push_back("error:" + refusals);
     std::vector<std::string> listed = kWindows ? std::vector<std::string>{"GOOD061505.xml"}
                                                : std::vector<std::string>{"AUX.xml", "COM1.xml", "CON.xml",
                                                                           "GOOD061505.xml", "NUL.xml", "lpt9.xml"};
-    for (const std::string& name : listed) {
-        c.rows.push_back({name, "No", nullptr, "06/15/05"});
-        if (!kWindows && name != "GOOD061505.xml") c.messages.push_back("plain:Invalid Date!");
-    }
+    for (const std::string& name : listed) c.rows.push_back({name, "No", nullptr, "06/15/05"});
+    // Names without a date: "Invalid Date!" once for the scan.
+    if (!kWindows) c.messages.push_back("plain:Invalid Date!");
     return c;
 }
 
