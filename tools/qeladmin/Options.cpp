@@ -60,9 +60,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& words, const std::vector<Op
             value = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec* spec = Find(specs, name);
-        if (!spec) throw EUsageError("unknown option \"--" + name + "\"");
-        if (!spec->TakesValue) {
+        const OptionSpec* known = Find(specs, name);
+        if (!known) throw EUsageError("unknown option \"--" + name + "\"");
+        if (!known->TakesValue) {
             if (value) throw EUsageError("--" + name + " takes no value");
             parsed.Switches.insert(name);
             continue;
