@@ -140,7 +140,8 @@ public:
         model_[name] = Row{copied, recno};
         return recno;
     }
-    void rewrite(const std::string& name, const std::string& newName, const std::string& copied)
+    // By value: a caller may pass a key of the model itself, which the erase frees.
+    void rewrite(const std::string name, const std::string newName, const std::string copied)
     {
         const uint32_t recno = model_.at(name).recno;
         table_->writeRecord(recno, record(*table_, newName, copied));
